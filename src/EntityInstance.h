@@ -1,0 +1,42 @@
+// One entity fact: a function, variable, file, table... with its outgoing and
+// incoming relation lists (newest first) and the fields the analysis uses.
+#ifndef LOPWORT_ENTITYINSTANCE_H
+#define LOPWORT_ENTITYINSTANCE_H
+
+#include "LandscapeObject3D.h"
+
+class CEntityClass;
+class CRelationClass;
+class CRelationInstance;
+
+// The line of an entity the facts give no line for.
+const int NO_LINENO = 2147483647;
+
+class CEntityInstance : public CLandscapeObject3D {
+  public:
+    CRelationInstance* m_srcRelListP;
+    CRelationInstance* m_dstRelListP;
+    CEntityInstance* m_nextInClassP;
+    CEntityInstance* m_nextInOrderP;
+    int m_visited;
+    const char* m_fullpathP;
+    int m_lineno;
+
+    CEntityInstance(CEntityClass* ecP, const char* idP);
+    void putAttribute(const char* idP, const char* valueP) override;
+    CEntityClass* getEntityClass() const;
+    const char* getClassLabel();
+    CRelationInstance* getSrcRelList() const { return m_srcRelListP; }
+    CRelationInstance* getDstRelList() const { return m_dstRelListP; }
+    CEntityInstance* getParent() const;
+    CRelationInstance* getRelationTo(CRelationClass* rcP, CEntityInstance* dstP);
+    // Writes (load != 0) or only measures the "/"-joined labels of the
+    // containers, outermost first, advancing *bufferPP past them. Returns 0,
+    // touching nothing, when the entity has no container.
+    int buildPath(char** bufferPP, int load);
+};
+
+// True when a relation class id is "contain".
+int isContain(const char* idP);
+
+#endif

@@ -1,0 +1,4 @@
+// Schema classes.
+#include "LandscapeClassObject.h"
+
+CLandscapeClassObject::CLandscapeClassObject() : m_superclassP(nullptr) {}

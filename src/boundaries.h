@@ -1,0 +1,32 @@
+// Finding the extent of every top-level construct of a source file: the
+// file's recorded compile command is run as a preprocessor and its output is
+// scanned for where each function definition or declaration begins and ends.
+#ifndef LOPWORT_BOUNDARIES_H
+#define LOPWORT_BOUNDARIES_H
+
+class CEntityInstance;
+
+// One construct of the wanted file: first and last line, first column and the
+// column after the last character; dead when a dead function lies within.
+typedef struct boundaryS {
+    int lineno[2];
+    int character[2];
+    int dead;
+} boundaryT;
+
+extern boundaryT* g_boundariesP;
+extern int g_boundaries;
+extern int g_boundaries_max;
+
+// The preprocessor command of the last recovery: directory, compiler, "-E",
+// "-ftabstop=1", the kept arguments, then null. Null, or a null first
+// element, when there is none for the current file.
+extern char** g_argsPP;
+extern int g_args;
+extern int g_max_args;
+
+// Runs the preprocessor for the file containing the dead function eP and
+// scans its output; returns the number of records made, 0 without a run.
+int establish_boundaries(CEntityInstance* eP);
+
+#endif

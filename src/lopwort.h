@@ -1,0 +1,42 @@
+// The driver: run settings from the command line, the counters that the
+// summary prints, and the run from loading the facts to the summary.
+#ifndef LOPWORT_LOPWORT_H
+#define LOPWORT_LOPWORT_H
+
+// The order matters: modes above Read_source need -p and write guards.
+enum modeE { No_source = 0, Read_source = 1, Strip_source = 2, Write_source = 3, Update_source = 4 };
+enum reportE { No_report = 0, Report = 1, Report_verbose = 2 };
+
+extern modeE g_mode;
+extern reportE g_report;
+extern int g_backup;
+extern int g_trace_flag;
+extern int g_tree_flag;
+extern int g_debug_flag;
+extern int g_called_from;
+extern int g_calls_to;
+extern const char* g_underpathP;
+extern int g_underpath_lth;
+
+extern int g_lines_code;
+extern int g_stripped;
+extern int g_dead_functions;
+extern int g_failed;
+extern int g_updated;
+extern int g_skipped;
+extern int g_skipped_files;
+
+// The current source file of the report: its full path (starts as ""), its
+// text and length once loaded, and whether it must be written back.
+extern const char* g_filenameP;
+extern char* g_sourceP;
+extern int g_source_lth;
+extern int g_changed;
+
+// Runs the whole analysis on one fact file; null reads standard input.
+void find_dead(const char* filenameP);
+
+// The program's entry point, kept apart from main() so tests can link it.
+int lopwort_main(int argc, const char** argv);
+
+#endif

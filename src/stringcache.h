@@ -1,0 +1,28 @@
+// Interning of every text read from a fact file, so that equal texts share
+// one copy and are compared and held by pointer. Also the hash that all
+// three caches of the fact base use.
+#ifndef LOPWORT_STRINGCACHE_H
+#define LOPWORT_STRINGCACHE_H
+
+#include <cstdint>
+
+typedef struct cacheS {
+    struct cacheS* nextP;
+    char* stringP;
+} cacheT;
+
+// Shift left and XOR each byte, sign-extended, into a 32-bit value.
+uint32_t cacheHash(const char* stringP);
+
+// The starting number of chains; the table doubles when the texts outnumber it.
+const unsigned STRING_CACHE_WIDTH = 16384;
+
+const char* stringCache(const char* stringP);
+// The same for a text of known length that need not be NUL-terminated; it
+// must hold no NUL byte within those lth bytes.
+const char* stringCache(const char* stringP, unsigned lth);
+
+// Chain index of a text in the string table at its starting width.
+unsigned stringCacheIndex(const char* stringP);
+
+#endif

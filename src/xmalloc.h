@@ -1,0 +1,21 @@
+// Allocation wrappers that never hand back null: running out of memory ends
+// the process with one fixed message and status, so no caller has to check.
+// Also a bump arena for the fact base, whose objects and texts live until exit.
+#ifndef LOPWORT_XMALLOC_H
+#define LOPWORT_XMALLOC_H
+
+#include <cstddef>
+
+void* xmalloc1(unsigned int size);
+void* xrealloc1(void* oldP, unsigned int size);
+void xfree1(void** oldPP);
+char* dupstring(const char* stringP);
+
+// Memory that is never given back. Suitably aligned for any object; ends the
+// process through outofmemory() when the system refuses.
+void* arena_alloc(size_t size);
+
+// Interns a copy of n bytes plus a terminating NUL in the arena.
+char* arena_strdup(const char* stringP, size_t n);
+
+#endif
