@@ -33,6 +33,14 @@ extern char* g_sourceP;
 extern int g_source_lth;
 extern int g_changed;
 
+// Per-file source handling, called by the report at each change of file:
+// load_source reads g_filenameP into g_sourceP (0 on success; in
+// Strip_source it also removes old guards), update_source writes the file
+// back with guards around the dead records when g_changed is set.
+int load_source();
+void strip_source();
+void update_source();
+
 // Runs the whole analysis on one fact file; null reads standard input.
 void find_dead(const char* filenameP);
 
