@@ -13,16 +13,20 @@
 namespace {
 
 const unsigned kStartWidth = 16384;
+const unsigned kStartBits = 14;
 
 attributeListT** g_tableP = nullptr;
 unsigned g_width = 0;
 unsigned g_count = 0;
 
-uint32_t pairHash(const char* idP, const char* aviP) {
-    uint32_t h = cacheHash(idP);
-    if (aviP != nullptr)
-        h ^= cacheHash(aviP);
-    return h;
+cacheKeyT pairKey(const char* idP, const char* aviP) {
+    cacheKeyT key = cacheKey(idP);
+    if (aviP != nullptr) {
+        cacheKeyT v = cacheKey(aviP);
+        key.h ^= v.h;
+        key.h2 = key.h2 * 31u + v.h2;
+    }
+    return key;
 }
 
 bool sameValue(const char* aP, const char* bP) {
@@ -50,7 +54,7 @@ void grow() {
         while (entryP) {
             attributeListT* nextP = entryP->nextP;
             CAttribute* aP = entryP->attributeP;
-            unsigned index = pairHash(aP->m_idP, aP->m_aviP) & (width - 1);
+            unsigned index = cacheIndex(pairKey(aP->m_idP, aP->m_aviP), kStartBits, width);
             entryP->nextP = nullptr;
             *tailsP[index] = entryP;
             tailsP[index] = &entryP->nextP;
@@ -65,7 +69,7 @@ void grow() {
 } // namespace
 
 unsigned attributeCacheIndex(const char* idP, const char* aviP) {
-    return pairHash(idP, aviP) & (kStartWidth - 1);
+    return cacheIndex(pairKey(idP, aviP), kStartBits, kStartWidth);
 }
 
 attributeListT* getAttributeListEntry() {
@@ -85,7 +89,7 @@ CAttribute* attributeCache(const char* idP, const char* aviP) {
         g_width = kStartWidth;
         g_tableP = newTable(g_width);
     }
-    unsigned index = pairHash(idP, aviP) & (g_width - 1);
+    unsigned index = cacheIndex(pairKey(idP, aviP), kStartBits, g_width);
     for (attributeListT* entryP = g_tableP[index]; entryP; entryP = entryP->nextP) {
         CAttribute* aP = entryP->attributeP;
         if ((aP->m_idP == idP || strcmp(aP->m_idP, idP) == 0) && sameValue(aP->m_aviP, aviP))

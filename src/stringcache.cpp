@@ -16,11 +16,21 @@ uint32_t cacheHash(const char* stringP) {
     return h;
 }
 
-static uint32_t hashN(const char* stringP, unsigned lth) {
-    uint32_t h = 0;
-    for (unsigned i = 0; i < lth; ++i)
-        h = (h << 1) ^ static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(stringP[i])));
-    return h;
+cacheKeyT cacheKey(const char* stringP, unsigned lth) {
+    uint32_t h = 0, h2 = 2166136261u;
+    for (unsigned i = 0; i < lth; ++i) {
+        unsigned char c = static_cast<unsigned char>(stringP[i]);
+        h = (h << 1) ^ static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
+        h2 = (h2 ^ c) * 16777619u;
+    }
+    h2 ^= h2 >> 15;
+    h2 *= 0x2c1b3c6du;
+    h2 ^= h2 >> 12;
+    return {h, h2};
+}
+
+cacheKeyT cacheKey(const char* stringP) {
+    return cacheKey(stringP, static_cast<unsigned>(strlen(stringP)));
 }
 
 namespace {
@@ -31,6 +41,7 @@ unsigned g_count = 0;
 
 cacheT* g_cacheP = nullptr;
 const unsigned g_cache_lth = 2048;
+const unsigned kStartBits = 14;
 unsigned left = 0;
 
 cacheT** newTable(unsigned width) {
@@ -50,7 +61,7 @@ void grow() {
         cacheT* nodeP = g_tableP[i];
         while (nodeP) {
             cacheT* nextP = nodeP->nextP;
-            unsigned index = cacheHash(nodeP->stringP) & (width - 1);
+            unsigned index = cacheIndex(cacheKey(nodeP->stringP), kStartBits, width);
             nodeP->nextP = nullptr;
             *tailsP[index] = nodeP;
             tailsP[index] = &nodeP->nextP;
@@ -64,16 +75,18 @@ void grow() {
 
 } // namespace
 
-unsigned stringCacheIndex(const char* stringP) { return cacheHash(stringP) & (STRING_CACHE_WIDTH - 1); }
+unsigned stringCacheIndex(const char* stringP) {
+    return cacheIndex(cacheKey(stringP), kStartBits, STRING_CACHE_WIDTH);
+}
 
 const char* stringCache(const char* stringP, unsigned lth) {
     if (g_tableP == nullptr) {
         g_width = STRING_CACHE_WIDTH;
         g_tableP = newTable(g_width);
     }
-    unsigned index = hashN(stringP, lth) & (g_width - 1);
+    unsigned index = cacheIndex(cacheKey(stringP, lth), kStartBits, g_width);
     for (cacheT* nodeP = g_tableP[index]; nodeP; nodeP = nodeP->nextP) {
-        if (memcmp(nodeP->stringP, stringP, lth) == 0 && nodeP->stringP[lth] == '\0')
+        if (strncmp(nodeP->stringP, stringP, lth) == 0 && nodeP->stringP[lth] == '\0')
             return nodeP->stringP;
     }
     if (left == 0) {
