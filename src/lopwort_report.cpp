@@ -1,0 +1,179 @@
+// The dead-function report and the per-file source handling it drives.
+#include "lopwort_report.h"
+
+#include "EntityInstance.h"
+#include "RelationInstance.h"
+#include "boundaries.h"
+#include "lopwort.h"
+#include "lopwort_analysis.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char* textOrNull(const char* textP) { return textP ? textP : "(null)"; }
+
+bool hasType(CEntityInstance* eP, const char* typeP) { return strcmp(eP->getType(), typeP) == 0; }
+
+void printRelated(const char* arrowP, CEntityInstance* eP) {
+    printf("\t\t%s(%s) %s%s\n", arrowP, eP->getType(), textOrNull(eP->getLabel()),
+           eP->m_visited ? " **VISIted**" : "");
+}
+
+// Forgets the boundary records and the preprocessor command of the file
+// before, so nothing of it is applied to the next file.
+void forgetFile() {
+    g_boundaries = 0;
+    if (g_argsPP != nullptr)
+        g_argsPP[0] = nullptr;
+}
+
+} // namespace
+
+int test_template(CEntityInstance* eP) {
+    int result = 0;
+    for (CRelationInstance* relP = eP->m_dstRelListP; relP; relP = relP->m_next_dstP) {
+        CEntityInstance* templateP = relP->m_srcP;
+        if (!hasType(templateP, "T"))
+            continue;
+        result = 1;
+        for (CRelationInstance* madeP = templateP->m_srcRelListP; madeP; madeP = madeP->m_next_srcP) {
+            if (madeP->m_dstP->m_visited != 0)
+                return 2;
+        }
+    }
+    return result;
+}
+
+void show_callers(CEntityInstance* eP) {
+    if (g_called_from) {
+        for (CRelationInstance* relP = eP->m_dstRelListP; relP; relP = relP->m_next_dstP)
+            printRelated("<- ", relP->m_srcP);
+        for (CRelationInstance* relP = eP->m_srcRelListP; relP; relP = relP->m_next_srcP) {
+            CEntityInstance* addressP = relP->m_dstP;
+            if (!hasType(addressP, "FA"))
+                continue;
+            for (CRelationInstance* takerP = addressP->m_dstRelListP; takerP;
+                 takerP = takerP->m_next_dstP) {
+                if (takerP->m_srcP != eP)
+                    printRelated("<-&", takerP->m_srcP);
+            }
+        }
+    }
+    if (g_calls_to) {
+        for (CRelationInstance* relP = eP->m_srcRelListP; relP; relP = relP->m_next_srcP)
+            printRelated("-> ", relP->m_dstP);
+    }
+}
+
+void report_dead() {
+    int skip = 0;
+    int load_failed = 1;
+    int records = -1;
+
+    for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
+        if (eP->m_visited != 0)
+            continue;
+
+        if (strcmp(eP->m_fullpathP, g_filenameP) != 0) {
+            update_source();
+            g_changed = 0;
+            g_filenameP = eP->m_fullpathP;
+            load_failed = 1;
+            records = -1;
+            forgetFile();
+            skip = g_underpathP != nullptr &&
+                   strncmp(g_filenameP, g_underpathP, static_cast<size_t>(g_underpath_lth)) != 0;
+            const char* textP = nullptr;
+            if (skip) {
+                ++g_skipped_files;
+                if (g_report == Report_verbose)
+                    textP = "[skipped]";
+            } else {
+                textP = "";
+                if (g_mode != No_source) {
+                    load_failed = load_source();
+                    if (load_failed != 0)
+                        textP = " [can't read]";
+                }
+            }
+            if (g_report != No_report && textP != nullptr)
+                printf("%s %s\n", g_filenameP, textP);
+        }
+
+        int lineno = eP->m_lineno;
+        const char* msgP = nullptr;
+        if (skip) {
+            ++g_skipped;
+            if (g_report != Report_verbose)
+                continue;
+            msgP = "skipped";
+        } else {
+            ++g_dead_functions;
+            bool final = false;
+            if (g_mode != No_source && load_failed) {
+                msgP = "can't read";
+                final = true;
+            } else if (g_mode != No_source && lineno == NO_LINENO) {
+                msgP = "unknown lineno";
+                final = true;
+            } else {
+                switch (g_mode) {
+                case No_source:
+                    msgP = "dead code";
+                    final = true;
+                    break;
+                case Read_source:
+                    msgP = "read";
+                    break;
+                case Strip_source:
+                    msgP = "stripped";
+                    break;
+                case Write_source:
+                case Update_source: {
+                    int t = test_template(eP);
+                    bool write = g_mode == Write_source;
+                    if (t == 2) {
+                        msgP = "dead template function";
+                        final = true;
+                    } else if (t == 1) {
+                        msgP = write ? "wrote template" : "update template";
+                    } else {
+                        msgP = write ? "wrote" : "update";
+                    }
+                    break;
+                }
+                }
+            }
+            if (!final) {
+                if (records == -1)
+                    records = establish_boundaries(eP);
+                bool found = false;
+                for (int i = 0; i < records && i < g_boundaries; ++i) {
+                    boundaryT* bP = &g_boundariesP[i];
+                    if (bP->lineno[0] <= lineno && bP->lineno[1] >= lineno) {
+                        bP->dead = 1;
+                        g_changed = 1;
+                        found = true;
+                        break;
+                    }
+                }
+                if (!found) {
+                    ++g_failed;
+                    msgP = "scan failed";
+                }
+            }
+        }
+
+        if (g_report != No_report) {
+            printf("\t(%s) %s", eP->getType(), textOrNull(eP->getLabel()));
+            if (lineno != NO_LINENO)
+                printf(":%d", lineno);
+            printf(" %s\n", msgP);
+            if (g_called_from || g_calls_to)
+                show_callers(eP);
+        }
+    }
+    update_source();
+}
