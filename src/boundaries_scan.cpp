@@ -365,12 +365,19 @@ void scan(const char* cwdP, int fd) {
             ++s.character;
         int escaped = 0;
         if (c == '\\') {
-            // The escaped character stands in for the pair: one column, no
-            // change of literal, and no new line for the column count.
+            // The escaped character is handled in the pair's place and
+            // neither opens nor ends a literal. Both bytes are columns of the
+            // line, as they are in the source, so that a closing brace after
+            // an escape on its line is still found at its own column.
+            s.put(c);
             c = getc_unlocked(inP);
             if (c == EOF)
                 break;
             escaped = 1;
+            if (c == '\n')
+                s.character = 0;
+            else if (s.character < INT_MAX - 1)
+                ++s.character;
         } else if (c == '"') {
             if (s.quote == 0)
                 s.quote = 2;
