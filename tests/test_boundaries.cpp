@@ -38,6 +38,9 @@ CEntityInstance* deadFunction(const char* argsP) {
     return functionP;
 }
 
+// A text with NUL bytes in it, taken whole from a string literal.
+template <size_t N> std::string bytes(const char (&textR)[N]) { return std::string(textR, N - 1); }
+
 void setCurrentFile(const std::string& path) {
     g_filenameP = arena_strdup(path.c_str(), path.size());
 }
@@ -100,6 +103,8 @@ struct FakeCompiler {
     std::string file = dir + "/x.c";
 
     explicit FakeCompiler(const std::string& script = "exec /bin/cat pre.i\n") {
+        g_debug_flag = 0;
+        g_trace_flag = 0;
         writeFile(cc, "#!/bin/sh\n" + script);
         chmod(cc.c_str(), 0700);
         setCurrentFile(file);
@@ -288,6 +293,315 @@ TEST(Scan, RecordsTopLevelConstructs) {
         EXPECT_EQ(records(), c.records) << c.nameP;
         EXPECT_EQ(o.err, "") << c.nameP;
     }
+}
+
+TEST(Scan, MarkersWithLineNumberZeroAreMarkers) {
+    const ScanCase cases[] = {
+        // The compiler's own preamble must not open a construct that would
+        // swallow the first one of the file.
+        {"compiler preamble",
+         "# 0 \"x.c\"\n# 0 \"<built-in>\"\n# 0 \"<command-line>\"\n"
+         "# 1 \"/usr/include/stdc-predef.h\" 1 3 4\n# 0 \"<command-line>\" 2\n"
+         "# 1 \"x.c\"\nint f(void) { return 0; }\n",
+         {"1.1 - 1.26"}},
+        // Line 0 of the wanted file records nothing and counts no lines.
+        {"text at line 0", "# 0 \"x.c\"\nint a;\nint b;\n# 00 \"x.c\"\nint c;\n# 3 \"x.c\"\nint d;\n",
+         {"3.1 - 3.7"}},
+        {"leading zeros", "# 012 \"x.c\"\nint a;\n", {"12.1 - 12.7"}},
+    };
+    FakeCompiler fake;
+    for (const ScanCase& c : cases) {
+        fake.run(c.textP);
+        EXPECT_EQ(records(), c.records) << c.nameP;
+    }
+}
+
+TEST(Scan, AnEarlierPrototypeDoesNotMakeABodyOfTheNextBrace) {
+    const ScanCase cases[] = {
+        {"struct", "# 1 \"x.c\"\nint g(int);\nstruct s { int a; };\n",
+         {"1.1 - 1.12", "2.12 - 2.18"}},
+        {"namespace", "# 1 \"x.c\"\nint g(int);\nnamespace n {\nint f() { return 1; }\n}\n",
+         {"1.1 - 1.12", "3.1 - 3.22"}},
+        {"extern block", "# 1 \"x.c\"\nint g(int);\nextern \"C\" {\nint h(void);\n}\n",
+         {"1.1 - 1.12", "3.1 - 3.13"}},
+        // Nor does it keep an access label from being cut off.
+        {"access label", "# 1 \"x.c\"\nvoid g();\nclass A {\npublic:\n A() {}\n};\n",
+         {"1.1 - 1.10", "4.2 - 4.8"}},
+        // Old-style definitions still become one construct.
+        {"old-style definition", "# 1 \"x.c\"\nint g(int);\nint f(a)\nint a;\n{\n}\n",
+         {"1.1 - 1.12", "2.1 - 5.2"}},
+    };
+    FakeCompiler fake;
+    for (const ScanCase& c : cases) {
+        fake.run(c.textP);
+        EXPECT_EQ(records(), c.records) << c.nameP;
+    }
+}
+
+struct ScanFileCase {
+    const char* nameP;
+    const char* textP;
+    const char* scanP;
+};
+
+TEST(Scan, DebugFileIsAnAnnotatedCopy) {
+    const ScanFileCase cases[] = {
+        {"definition", "# 1 \"x.c\"\nint f(void)\n{\n}\n",
+         "0001 # 1 \"x.c\"\n0001 \n##START lineno=1+1\nint f(void)\n0002+{\n0003+}\n"
+         "##END lineno=3+1\n\n0004+\n\n1.1 - 3.2\n"},
+        {"old-style definition discards the parameter records",
+         "# 1 \"x.c\"\nint f(a, b)\nint a;\nchar *b;\n{\n}\n",
+         "0001 # 1 \"x.c\"\n0001 \n##START lineno=1+1\nint f(a, b)\n0002+int a;\n"
+         "##END lineno=2+6\n\n0003+\n##START lineno=3+1\nchar *b;\n##END lineno=3+8\n"
+         "\n0004+!!{\n0005+}\n##END lineno=5+1\n\n0006+\n\n1.1 - 5.2\n"},
+        {"other files, line 0, literals and escapes",
+         "# 0 \"x.c\"\n# 1 \"<built-in>\"\nx\n# 1 \"x.c\" 2\nchar c = '\\n';\n",
+         "0001 # 0 \"x.c\"\n0000 # 1 \"<built-in>\"\n     x\n     # 1 \"x.c\" 2\n0001 \n"
+         "##START lineno=1+1\nchar c = '\\n';\n##END lineno=1+14\n\n0002+\n\n1.1 - 1.15\n"},
+        {"label dropped, nothing written for it",
+         "public: int a;", "0001 \n##START lineno=1+1\npublic: \n##START lineno=1+9\nint a;\n"
+         "##END lineno=1+14\n\n\n1.9 - 1.15\n"},
+    };
+    FakeCompiler fake;
+    g_debug_flag = 1;
+    for (const ScanFileCase& c : cases) {
+        Output o = capture([&] { fake.run(c.textP); });
+        EXPECT_EQ(fake.scanFile(), c.scanP) << c.nameP;
+        EXPECT_EQ(o.err, "") << c.nameP;
+    }
+}
+
+TEST(Scan, DebugFileThatCannotBeCreatedIsSkipped) {
+    FakeCompiler fake;
+    g_debug_flag = 1;
+    setCurrentFile(fake.dir + "/missing/x.c");
+    Output o = capture([&] { fake.run("# 1 \"missing/x.c\"\nint a;\n"); });
+    EXPECT_EQ(o.err, "Can't create " + fake.dir + "/missing/x.c.scan\n");
+    EXPECT_EQ(records(), std::vector<std::string>{"1.1 - 1.7"});
+
+    // A name that does not fit the name buffer is not written either.
+    std::string longName = fake.dir + "/" + std::string(2100 - fake.dir.size(), 'n');
+    setCurrentFile(longName);
+    o = capture([&] { fake.run("int a;\n"); });
+    EXPECT_EQ(o.err, "Can't create " + longName + ".scan\n");
+    EXPECT_EQ(records(), std::vector<std::string>{"1.1 - 1.7"});
+}
+
+TEST(Scan, MarkerNamesThatDoNotFitNameNoFileOfOurs) {
+    FakeCompiler fake;
+    // A relative name that fits with the directory in front, to the byte.
+    std::string name(2047 - fake.dir.size() - 1, 'r');
+    std::string path = fake.dir + "/" + name;
+    ASSERT_EQ(path.size(), 2047u);
+    setCurrentFile(path);
+    fake.run("# 2 \"" + name + "\"\nint a;\n");
+    EXPECT_EQ(records(), std::vector<std::string>{"2.1 - 2.7"});
+    // One byte more does not fit, however the current file is named.
+    setCurrentFile(path + "r");
+    fake.run("# 2 \"" + name + "r\"\nint a;\n# 5 \"/" + std::string(5000, 'a') + "\"\nint b;\n");
+    EXPECT_TRUE(records().empty());
+    // Neither does a name holding a NUL byte, nor a line number too large.
+    setCurrentFile(fake.file);
+    fake.run(bytes("# 1 \"x.c\0\"\nint a;\n# 99999999999 \"x.c\"\nint b;\n# 4 \"x.c\"\nint c;\n"));
+    EXPECT_EQ(records(), std::vector<std::string>{"4.1 - 4.7"});
+}
+
+TEST(Scan, ManyConstructsGrowTheArray) {
+    FakeCompiler fake;
+    std::string text = "# 1 \"x.c\"\n";
+    for (int i = 0; i < 5000; ++i)
+        text += "int a;\n";
+    EXPECT_EQ(fake.run(text), 5000);
+    EXPECT_GE(g_boundaries_max, 5000);
+    std::vector<std::string> r = records();
+    EXPECT_EQ(r[0], "1.1 - 1.7");
+    EXPECT_EQ(r[2048], "2049.1 - 2049.7");
+    EXPECT_EQ(r[4999], "5000.1 - 5000.7");
+    // The array keeps its room for the next, smaller file.
+    boundaryT* arrayP = g_boundariesP;
+    EXPECT_EQ(fake.run("int a;\n"), 1);
+    EXPECT_EQ(g_boundariesP, arrayP);
+}
+
+TEST(Scan, BinaryAndHugeOutputIsScannedToItsEnd) {
+    FakeCompiler fake;
+    EXPECT_EQ(fake.run(bytes("# 1 \"x.c\"\nint \0a;\n\0int b;\n")), 2);
+    EXPECT_EQ(records(), (std::vector<std::string>{"1.1 - 1.8", "2.1 - 2.8"}));
+
+    // Some megabytes of every byte value, a trailing backslash last.
+    std::string junk;
+    unsigned seed = 12345;
+    for (int i = 0; i < 6 * 1024 * 1024; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        junk += static_cast<char>(seed >> 16);
+    }
+    junk += "\\";
+    g_debug_flag = 1;
+    fake.run(junk);
+    EXPECT_GE(g_boundaries, 0);
+    // One line far longer than any source line.
+    fake.run("int f() {" + std::string(3 * 1024 * 1024, ' ') + "}\n");
+    EXPECT_EQ(records(), std::vector<std::string>{"1.1 - 1.3145739"});
+}
+
+// ---------------------------------------------------------------------------
+// The child process
+
+TEST(CallCc, ChildGetsTheVectorInItsDirectoryWithNoEnvironment) {
+    FakeCompiler fake("echo \"$0 $*\" >seen\necho \"${HOME-none} ${LOPWORT_PROBE-none}\" >>seen\n"
+                      "pwd >>seen\nexec /bin/cat pre.i\n");
+    setenv("LOPWORT_PROBE", "set", 1);
+    std::string args = "(" + fake.dir + " " + fake.cc + " -c -g -DX=1 \"-I a\" -o x.o x.c)";
+    Output o = capture([&] {
+        writeFile(fake.dir + "/pre.i", "int a;\n");
+        EXPECT_EQ(establish_boundaries(deadFunction(args.c_str())), 1);
+    });
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(readFile(fake.dir + "/seen"),
+              fake.cc + " -E -ftabstop=1 -DX=1 -Ia x.c\nnone none\n" + fake.dir + "\n");
+}
+
+TEST(CallCc, TraceLineListsTheWholeVector) {
+    FakeCompiler fake;
+    g_trace_flag = 1;
+    Output o = capture([&] { fake.run("int a;\n"); });
+    EXPECT_EQ(o.err, fake.dir + " " + fake.cc + " -E -ftabstop=1 x.c \n");
+}
+
+TEST(CallCc, ExitStatusOrSignalIsReturnedAndTheRecordsStand) {
+    FakeCompiler fake("/bin/cat pre.i\nexit 3\n");
+    writeFile(fake.dir + "/pre.i", "int a;\n");
+    ASSERT_EQ(recover_args(fake.args().c_str()), 1);
+    EXPECT_EQ(call_cc(g_argsPP), 3);
+    EXPECT_EQ(g_boundaries, 1);
+
+    writeFile(fake.cc, "#!/bin/sh\n/bin/cat pre.i\nkill -KILL $$\n");
+    int status = 0;
+    Output o = capture([&] { status = call_cc(g_argsPP); });
+    EXPECT_EQ(status, -1);
+    EXPECT_EQ(o.err, fake.cc + " did not terminate normally\n");
+    EXPECT_EQ(records(), std::vector<std::string>{"1.1 - 1.7"});
+}
+
+// A child that cannot start the preprocessor says why, writes nothing on the
+// pipe, and neither repeats nor swallows what the report had buffered.
+TEST(CallCc, FailingChildEndsAloneAndLeavesTheReportAlone) {
+    FakeCompiler fake;
+    std::string noCompiler = "(" + fake.dir + " " + fake.dir + "/nope -c x.c)";
+    std::string noDirectory = "(" + fake.dir + "/gone " + fake.cc + " -c x.c)";
+    struct {
+        const std::string& argsR;
+        std::string err;
+    } cases[] = {
+        {noCompiler, "Return from execve " + fake.dir + "/nope\nExit code 1\n"},
+        {noDirectory, "Can't change directory to " + fake.dir +
+                          "/gone\nNo such file or directory\nExit code 1\n"},
+    };
+    for (const auto& c : cases) {
+        int made = -1;
+        Output o = capture([&] {
+            printf("\t(GF) earlier report line\n");
+            made = establish_boundaries(deadFunction(c.argsR.c_str()));
+            printf("after\n");
+        });
+        EXPECT_EQ(made, 0) << c.argsR;
+        EXPECT_EQ(o.out, "\t(GF) earlier report line\nafter\n") << c.argsR;
+        EXPECT_EQ(o.err, c.err) << c.argsR;
+    }
+}
+
+TEST(ScanDeathTest, UnreadablePipeEndsTheRun) {
+    EXPECT_EXIT(scan("/", -1), testing::ExitedWithCode(2),
+                "^Can't open input pipe from cpp\nExit code 2\n$");
+}
+
+// ---------------------------------------------------------------------------
+// The real compiler
+
+struct RealRun {
+    std::string dir = makeTempDir();
+    RealRun() {
+        g_debug_flag = 0;
+        g_trace_flag = 0;
+    }
+    std::vector<std::string> run(const std::string& compiler, const std::string& name,
+                                 const std::string& source, const std::string& dirWord = "",
+                                 const std::string& fileWord = "") {
+        std::string path = dir + "/" + name;
+        writeFile(path, source);
+        setCurrentFile(path);
+        std::string args = "(" + (dirWord.empty() ? dir : dirWord) + " " + compiler +
+                           " -c -O2 -g -DX=1 -o out.o " + (fileWord.empty() ? name : fileWord) +
+                           ")";
+        int made = 0;
+        Output o = capture([&] { made = establish_boundaries(deadFunction(args.c_str())); });
+        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(made, g_boundaries);
+        EXPECT_NE(access((dir + "/out.o").c_str(), F_OK), 0) << "compiled instead";
+        return records();
+    }
+};
+
+TEST(RealCompiler, CFile) {
+    const char* source = "int first(void) { return 1; }\n"
+                         "#include <stddef.h>\n"
+                         "/* don't { ; */\n"
+                         "struct point { int x; int y; };\n"
+                         "static int helper(int);\n"
+                         "int\n"
+                         "main(void)\n"
+                         "{\n"
+                         "\tsize_t n = sizeof(struct point);   // it's \"odd\" {\n"
+                         "\treturn helper((int)n) + first() + X;\n"
+                         "}\n"
+                         "static int helper(int v) { return v + '\\n'; }\n"
+                         "\tint tabbed;\n"
+                         "int oldstyle(a)\n"
+                         "int a;\n"
+                         "{\n"
+                         "  return a;\n"
+                         "}\n";
+    RealRun real;
+    EXPECT_EQ(real.run("/usr/bin/gcc", "x.c", source),
+              (std::vector<std::string>{"1.1 - 1.30", "4.16 - 4.22", "4.23 - 4.29", "5.1 - 5.24",
+                                        "6.1 - 11.2", "12.1 - 12.46", "13.2 - 13.13",
+                                        "14.1 - 18.2"}));
+}
+
+TEST(RealCompiler, CxxFile) {
+    const char* source = "int g(int);\n"
+                         "namespace n {\n"
+                         "struct B { virtual ~B() {} };\n"
+                         "class A : public B {\n"
+                         "  void p();\n"
+                         "public:\n"
+                         "  A() : m_(0), s_(R\"(x\n"
+                         "y)\") {}\n"
+                         "  int get() const { return m_; }\n"
+                         "private:\n"
+                         "  int m_;\n"
+                         "  const char* s_;\n"
+                         "};\n"
+                         "}\n"
+                         "int h(int x) { return x; }\n";
+    RealRun real;
+    EXPECT_EQ(real.run("/usr/bin/g++", "x.cc", source),
+              (std::vector<std::string>{"1.1 - 1.12", "3.12 - 3.27", "5.3 - 5.12", "7.3 - 8.8",
+                                        "9.3 - 9.33", "11.3 - 11.10", "12.3 - 12.18",
+                                        "15.1 - 15.27"}));
+}
+
+TEST(RealCompiler, QuotesInThePathOfTheFile) {
+    RealRun real;
+    std::string odd = real.dir + "/it's \"odd\"";
+    ASSERT_EQ(mkdir(odd.c_str(), 0700), 0);
+    // In the recorded command the blanks and quotes of the path are escaped.
+    std::string word;
+    for (char c : odd + "/x.c")
+        word += (c == ' ' || c == '"' ? "\\" : "") + std::string(1, c);
+    real.dir = odd;
+    EXPECT_EQ(real.run("/usr/bin/gcc", "x.c", "int f(void) { return 0; }\n", "/", word),
+              std::vector<std::string>{"1.1 - 1.26"});
 }
 
 } // namespace
