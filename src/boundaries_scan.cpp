@@ -75,8 +75,8 @@ void growIfFull() {
     size_t bytes = records * sizeof(boundaryT);
     if (records > INT_MAX || bytes > UINT_MAX)
         outofmemory();
-    g_boundariesP = static_cast<boundaryT*>(
-        xrealloc1(g_boundariesP, static_cast<unsigned int>(bytes)));
+    g_boundariesP =
+        static_cast<boundaryT*>(xrealloc1(g_boundariesP, static_cast<unsigned int>(bytes)));
     g_boundaries_max = static_cast<int>(records);
 }
 
@@ -351,8 +351,7 @@ void scan(const char* cwdP, int fd) {
     }
 
     if (g_boundariesP == nullptr) {
-        g_boundariesP =
-            static_cast<boundaryT*>(xmalloc1(kFirstCapacity * sizeof(boundaryT)));
+        g_boundariesP = static_cast<boundaryT*>(xmalloc1(kFirstCapacity * sizeof(boundaryT)));
         g_boundaries_max = kFirstCapacity;
     }
     g_boundaries = 0;
