@@ -25,6 +25,7 @@ const int kFirstCapacity = 2048;
 // What one scan knows; the fields are the state of the character loop.
 struct Scanner {
     const char* cwdP;
+    const char* wantedP;    // the full path of the file whose constructs count
     FILE* debugP = nullptr; // the scan file of -d, when it could be created
 
     int lineno = 1;    // line of the wanted file; -1 in another, 0 before line 1
@@ -44,7 +45,7 @@ struct Scanner {
     int lastc = 0;       // last code character other than blanks
     int current = -1;    // index of the open construct's record, -1 for none
 
-    explicit Scanner(const char* dirP) : cwdP(dirP) {}
+    Scanner(const char* dirP, const char* fileP) : cwdP(dirP), wantedP(fileP) {}
 
     void put(int c) {
         if (debugP != nullptr)
@@ -138,7 +139,7 @@ void Scanner::markerEnds() {
                 filename[cwdLth] = '/';
             }
         }
-        ours = fits && strcmp(filename, g_filenameP) == 0;
+        ours = fits && strcmp(filename, wantedP) == 0;
     }
     if (ours) {
         lineno = val;
@@ -325,16 +326,15 @@ void Scanner::code(int c) {
 } // namespace
 
 void scan(const char* cwdP, int fd) {
-    Scanner s(cwdP);
-    if (g_filenameP == nullptr)
-        g_filenameP = "";
+    const char* wantedP = g_filenameP != nullptr ? g_filenameP : "";
+    Scanner s(cwdP, wantedP);
 
     if (g_debug_flag) {
         char nameBuf[kNameSize];
-        int n = snprintf(nameBuf, sizeof nameBuf, "%s.scan", g_filenameP);
+        int n = snprintf(nameBuf, sizeof nameBuf, "%s.scan", wantedP);
         if (n < 0 || n >= kNameSize) {
             // A name that long cannot be created here; say so in full.
-            fprintf(stderr, "Can't create %s.scan\n", g_filenameP);
+            fprintf(stderr, "Can't create %s.scan\n", wantedP);
         } else {
             s.debugP = fopen(nameBuf, "w");
             if (s.debugP == nullptr)
