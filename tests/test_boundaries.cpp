@@ -316,13 +316,13 @@ TEST(CallCc, FailingChildEndsAloneAndLeavesTheReportAlone) {
          "Can't change directory to " + fake.dir +
              "/gone\nNo such file or directory\nExit code 1\n"},
     };
-    for (const auto& [args, message] : cases) {
+    for (const auto& c : cases) {
         auto [out, err] = capture([&] {
             printf("\t(GF) earlier report line\n");
-            EXPECT_EQ(establish_boundaries(deadFunction(&args)), 0);
+            EXPECT_EQ(establish_boundaries(deadFunction(&c.first)), 0);
         });
         EXPECT_EQ(out, "\t(GF) earlier report line\n");
-        EXPECT_EQ(err, message);
+        EXPECT_EQ(err, c.second);
     }
 }
 
