@@ -29,4 +29,19 @@ extern int g_max_args;
 // scans its output; returns the number of records made, 0 without a run.
 int establish_boundaries(CEntityInstance* eP);
 
+// The module's internals, declared here for its tests; no other module
+// calls them.
+//
+// The private copy of the last "args" value, cut into the words of g_argsPP.
+extern char* g_argsP;
+// Builds g_argsP, g_args and g_argsPP from an "args" value. Returns 1, or 0
+// for a malformed value, which leaves the vector empty.
+int recover_args(const char* cargsP);
+// Runs the command of argsPP in a child and scans its output; returns the
+// child's exit status, or -1 when a signal ended it.
+int call_cc(char** argsPP);
+// Reads the preprocessed text from fd to its end, closes fd and fills the
+// boundary array; cwdP is the directory the preprocessor ran in.
+void scan(const char* cwdP, int fd);
+
 #endif
