@@ -46,8 +46,14 @@ char* s_loadedP = nullptr;
 char* s_readP = nullptr;
 int* s_originP = nullptr;
 int s_read_lth = -1; // bytes of text both have room for, NUL not counted
-int s_mapped = 0;    // s_readP and s_originP describe g_sourceP
-int s_kept = 0;      // length of the stripped text
+int s_mapped = 0;    // s_readP and s_originP describe the text at s_mapTextP
+const char* s_mapTextP = nullptr;
+int s_kept = 0; // length of the stripped text
+
+// Whether g_sourceP is the text that the map describes.
+bool mapped() {
+    return s_mapped && g_sourceP == s_mapTextP && strlen(g_sourceP) == static_cast<size_t>(s_kept);
+}
 
 char* concat(const char* aP, const char* bP) {
     size_t a = strlen(aP), b = strlen(bP);
@@ -352,6 +358,8 @@ struct walkT {
     int col = 0;
     int comment = 0;   // 0 code, 1 block comment, 2 line comment
     char lastCode = 0; // last counted code character of the line before pos, blanks aside
+    int depth = 0;     // braces open since the last start guard
+    bool braced = false;
 };
 
 enum seekE {
@@ -397,8 +405,15 @@ seekE seek(walkT* wP, int line, int col) {
         if (wP->line == line && wP->col == col)
             return Seek_met;
         ++wP->pos;
-        if (counted && !blank(c) && c != '\n')
+        if (counted && !blank(c) && c != '\n') {
             wP->lastCode = c;
+            if (c == '{') {
+                ++wP->depth;
+                wP->braced = true;
+            } else if (c == '}') {
+                --wP->depth;
+            }
+        }
         if (c == '\n') {
             ++wP->line;
             wP->col = 0;
@@ -422,8 +437,13 @@ bool can_begin_here(const walkT* wP) {
     return wP->lastCode == 0 || wP->lastCode == ';' || wP->lastCode == '}';
 }
 
-// ... and where one can end: right after its closing "}" or ";".
-bool can_end_here(const walkT* wP) { return wP->lastCode == '}' || wP->lastCode == ';'; }
+// ... and where one can end: right after the "}" that closes its body, or
+// after the ";" of a construct that has no body.
+bool can_end_here(const walkT* wP) {
+    if (wP->depth != 0)
+        return false;
+    return wP->braced ? wP->lastCode == '}' : wP->lastCode == ';';
+}
 
 // Where an end guard goes when its position was not met although the
 // start guard was written: at the end of the record's last line, unless
@@ -469,8 +489,10 @@ struct guardWriterT {
     const char* dateP;
     size_t done = 0; // bytes of g_sourceP written so far
 
+    bool useMap;
+
     size_t place(size_t readPos) const {
-        if (!s_mapped)
+        if (!useMap)
             return readPos;
         // The first byte kept from readPos on: the guard goes before it.
         const int* atP = std::lower_bound(s_originP, s_originP + s_kept, static_cast<int>(readPos));
@@ -490,7 +512,7 @@ struct guardWriterT {
 
     void run() {
         walkT walk;
-        walk.textP = s_mapped ? s_readP : g_sourceP;
+        walk.textP = useMap ? s_readP : g_sourceP;
         for (int i = 0; i < g_boundaries && g_boundariesP != nullptr; ++i) {
             const boundaryT* bP = &g_boundariesP[i];
             if (!guardable(bP))
@@ -503,6 +525,8 @@ struct guardWriterT {
             if (!can_begin_here(&walk))
                 continue;
             guard(walk.pos, "\n#ifndef _DEAD_", " /* ", " */\n");
+            walk.depth = 0;
+            walk.braced = false;
             seekE how = seek(&walk, bP->lineno[1], bP->character[1]);
             if (how == Seek_met && !can_end_here(&walk))
                 how = seek(&walk, bP->lineno[1], INT_MAX); // on to the end of the line
@@ -612,12 +636,18 @@ int load_source() {
 
 void strip_source() {
     char* textP = g_sourceP;
-    // Every beginning holds "_DEAD_": a text without it has nothing to strip.
-    if (textP == nullptr || strstr(textP, "_DEAD_") == nullptr)
+    if (textP == nullptr)
         return;
     size_t lth = strlen(textP);
-    if (!s_mapped) {
-        // First strip of this text: keep it as read, for the guard walk.
+    // Stripping the text a strip already produced extends that strip's map;
+    // any other text is taken as read from disk.
+    bool again = s_mapped && textP == s_mapTextP && lth == static_cast<size_t>(s_kept);
+    if (!again)
+        s_mapped = 0;
+    // Every beginning holds "_DEAD_": a text without it has nothing to strip.
+    if (strstr(textP, "_DEAD_") == nullptr)
+        return;
+    if (!again) {
         if (s_read_lth < static_cast<int>(lth)) {
             xfree1(reinterpret_cast<void**>(&s_readP));
             xfree1(reinterpret_cast<void**>(&s_originP));
@@ -629,6 +659,12 @@ void strip_source() {
     }
     int noted = g_stripped;
     size_t r = 0, w = 0;
+    // r >= w throughout, so s_originP[r] still holds the earlier strip's
+    // entry when it is read.
+    auto keep = [&] {
+        s_originP[w] = again ? s_originP[r] : static_cast<int>(r);
+        textP[w++] = textP[r++];
+    };
     while (textP[r] != '\0') {
         if (textP[r] == '#') {
             if (strncmp(textP + r, kHeader, sizeof(kHeader) - 1) == 0) {
@@ -641,10 +677,8 @@ void strip_source() {
                 }
                 // A header beginning that is never closed: stripping stops
                 // here and the rest of the text stays as it is.
-                while (textP[r] != '\0') {
-                    s_originP[w] = s_mapped ? s_originP[r] : static_cast<int>(r);
-                    textP[w++] = textP[r++];
-                }
+                while (textP[r] != '\0')
+                    keep();
                 break;
             }
             if (strncmp(textP + r, kStartGuard, sizeof(kStartGuard) - 1) == 0 ||
@@ -658,15 +692,14 @@ void strip_source() {
                 continue;
             }
         }
-        // r >= w, so s_originP[r] still holds the earlier strip's entry.
-        s_originP[w] = s_mapped ? s_originP[r] : static_cast<int>(r);
-        textP[w++] = textP[r++];
+        keep();
     }
     textP[w] = '\0';
-    s_kept = static_cast<int>(w);
     if (g_stripped != noted) {
         g_changed = 1;
         s_mapped = 1;
+        s_mapTextP = textP;
+        s_kept = static_cast<int>(w);
     }
 }
 
@@ -701,7 +734,7 @@ void update_source() {
             char stamp[GUARD_STAMP_SIZE], date[GUARD_DATE_SIZE];
             guard_stamp(time(nullptr), stamp, date);
             write_header(oP, stamp);
-            guardWriterT writer{oP, stamp, date};
+            guardWriterT writer{oP, stamp, date, 0, mapped()};
             writer.run();
         }
         if (!out_commit(oP))
