@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -21,6 +22,25 @@
 #include <unistd.h>
 
 namespace {
+
+int removeEntry(const char* pathP, const struct stat*, int flag, struct FTW*) {
+    return flag == FTW_DP ? rmdir(pathP) : unlink(pathP);
+}
+
+// The directories made by a test, removed when its process ends (children
+// leave through _exit and remove nothing).
+struct Scratch {
+    std::vector<std::string> dirs;
+    ~Scratch() {
+        for (const std::string& d : dirs)
+            nftw(d.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+} scratch;
+
+std::string tempDir() {
+    scratch.dirs.push_back(makeTempDir());
+    return scratch.dirs.back();
+}
 
 std::vector<boundaryT> records;
 std::vector<std::string> argTexts;
@@ -49,7 +69,7 @@ void useArgs(const std::vector<std::string>& list) {
 // Writes text as a source file in a fresh directory and makes it current.
 std::string useSource(const std::string& text, modeE mode, std::string dir = "") {
     if (dir.empty())
-        dir = makeTempDir();
+        dir = tempDir();
     current = dir + "/src.c";
     writeFile(current, text);
     g_filenameP = current.c_str();
@@ -103,7 +123,7 @@ struct ChildResult {
 // unprivileged drops to an ordinary user so that file permissions apply;
 // fileLimit caps the size of written files, as a full disk would.
 ChildResult inChild(const std::function<int()>& body, bool unprivileged, long fileLimit = 0) {
-    std::string errPath = makeTempDir() + "/stderr";
+    std::string errPath = tempDir() + "/stderr";
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
@@ -354,7 +374,7 @@ TEST(LopwortSource, OutputPerMode) {
 
     // Read_source: written back unchanged, after a backup; a source reached
     // through a link stays a link, and its permission bits stay.
-    std::string dir = makeTempDir();
+    std::string dir = tempDir();
     std::string real = useSource("int x;\n", Read_source, dir);
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
     std::string link = dir + "/link.c";
@@ -416,7 +436,7 @@ TEST(LopwortSource, FailuresLeaveTheSourceIntact) {
     useRecords({rec(2, 1, 5, 2)});
 
     // A read-only source in Update_source cannot be opened for update.
-    std::string dir = makeTempDir();
+    std::string dir = tempDir();
     chmod(dir.c_str(), 0755);
     std::string path = useSource(text, Update_source, dir);
     chmod(path.c_str(), 0444);
