@@ -210,7 +210,9 @@ void out_write(outputT* oP, const char* p, size_t n) {
     }
 }
 
-void out_puts(outputT* oP, const char* textP) { out_write(oP, textP, strlen(textP)); }
+void out_puts(outputT* oP, const char* textP) {
+    out_write(oP, textP, strlen(textP));
+}
 
 // Puts the written file in the target's place; false, with oP->err set and
 // the target untouched, when any write, the flush, the close or the rename
@@ -269,7 +271,9 @@ int copy_to_backup(const char* bakP) {
 
 size_t identifier_length(const char* p) {
     size_t n = 0;
-    auto alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+    auto alpha = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    };
     if (!alpha(p[0]))
         return 0;
     while (alpha(p[n]) || (p[n] >= '0' && p[n] <= '9'))
@@ -302,8 +306,8 @@ bool comparable_value(const char* p) {
     } else {
         return false;
     }
-    static const char* const suffixes[] = {"",    "u",   "U",   "l",   "L",   "ul",  "uL",  "Ul",
-                                           "UL",  "lu",  "lU",  "Lu",  "LU",  "ll",  "LL",  "ull",
+    static const char* const suffixes[] = {"",    "u",   "U",   "l",   "L",   "ul",  "uL", "Ul",
+                                           "UL",  "lu",  "lU",  "Lu",  "LU",  "ll",  "LL", "ull",
                                            "uLL", "Ull", "ULL", "llu", "llU", "LLu", "LLU"};
     for (const char* suffixP : suffixes)
         if (strcmp(p, suffixP) == 0)
@@ -369,7 +373,9 @@ enum seekE {
     Seek_end     // the text ended first
 };
 
-bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
 
 seekE seek(walkT* wP, int line, int col) {
     if (wP->line > line)
@@ -652,7 +658,8 @@ void strip_source() {
             xfree1(reinterpret_cast<void**>(&s_readP));
             xfree1(reinterpret_cast<void**>(&s_originP));
             s_readP = static_cast<char*>(xmalloc1(static_cast<unsigned int>(lth) + 1));
-            s_originP = static_cast<int*>(xmalloc1(static_cast<unsigned int>((lth + 1) * sizeof(int))));
+            s_originP =
+                static_cast<int*>(xmalloc1(static_cast<unsigned int>((lth + 1) * sizeof(int))));
             s_read_lth = static_cast<int>(lth);
         }
         memcpy(s_readP, textP, lth + 1);
