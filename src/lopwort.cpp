@@ -3,6 +3,8 @@
 #include "lopwort.h"
 
 #include "TaInput.h"
+#include "lopwort_analysis.h"
+#include "lopwort_report.h"
 
 #include <cstdio>
 #include <cstring>
@@ -30,7 +32,12 @@ int g_skipped_files = 0;
 const char* g_filenameP = "";
 int g_changed = 0;
 
-void find_dead(const char* filenameP) { ta.loadTA(filenameP); }
+void find_dead(const char* filenameP) {
+    ta.loadTA(filenameP);
+    consolidate();
+    depth_search();
+    report_dead();
+}
 
 static void usage(const char* nameP) {
     fprintf(stderr,
