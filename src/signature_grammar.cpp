@@ -247,8 +247,9 @@ void Csignature::nested_name() {
 //                    ::= <unqualified-name>
 // No node of its own: after each component the children of the nested name
 // so far are wrapped into one template prefix (before template arguments) or
-// prefix, which enters the dictionary unless the component was a
-// substitution, so the tree nests to the left. A decltype can only be last.
+// prefix, which enters the dictionary unless it is a bare substitution, so
+// the tree nests to the left. The last component is no entry. A decltype can
+// only be last.
 // Every wrap deepens the tree, so each counts as a level of nesting.
 void Csignature::prefix() {
     struct Levels {
@@ -279,13 +280,18 @@ void Csignature::prefix() {
         }
         if (*m_atP == 'E')
             return;
+        bool has_args = false;
         if (*m_atP == 'I') {
             wrap(SIGNATURE_template_prefix, was_substitution);
             template_args();
+            has_args = true;
             if (*m_atP == 'E')
                 return;
         }
-        wrap(SIGNATURE_prefix, was_substitution);
+        // A substitution with template arguments names a new entity (SaIcE,
+        // std::allocator<char>), which is an entry like any other prefix;
+        // leaving it out would shift every later reference.
+        wrap(SIGNATURE_prefix, was_substitution && !has_args);
     }
 }
 

@@ -135,6 +135,14 @@ const Accepted kAccepted[] = {
     {"_ZN1A1fIiEEvT_", -1, {"1A", "1A1f", "T_"}},
     {"_ZN1AIS_E1fEv", -1, {"1A", "1AIS_E"}},
     {"_ZNT_1fEv", -1, {"T_"}},
+    // a substitution with template arguments is a new entry; a bare one not
+    {"_ZNSaIcEC1ERKS_", -1, {"SaIcE", "KS_", "RKS_"}},
+    {"_ZNSbIwSt11char_traitsIwESaIwEE4swapERS2_",
+     -1,
+     {"St11char_traits", "St11char_traitsIwE", "SaIwE", "SbIwSt11char_traitsIwESaIwEE",
+      "RS2_"}},
+    {"_ZN1AIiE1fENS_IcE1gE", -1, {"1A", "1AIiE", "S_IcE", "NS_IcE1gE"}},
+    {"_ZNSs4swapERSs", -1, {"RSs"}},
     {"_ZNDtfp_EE", -1, {}},
     // special names
     {"_ZTV1A", -1, {"1A"}},
@@ -514,6 +522,11 @@ const Rendered kRendered[] = {
     {"_ZNK1AIiE1fERKS_", "_ZN1AIiEE", "_ZNK1AIiE1fERK1A", "_ZN1fERK1A", nullptr},
     {"_ZNK1A1B1fERKS0_", "_ZN1A1BE", "_ZNK1A1B1fERK1A1B", "_ZN1fERK1A1B", nullptr},
     {"_ZNVK1A1fEPS_", "_ZN1AE", "_ZNVK1A1fEP1A", "_ZN1fEP1A", nullptr},
+    // references past a substitution with template arguments
+    {"_ZNSaIcEC1ERKS_", "_ZNSaIcEE", "_ZNSaIcEC1ERKSaIcE", "_ZNC1ERKSaIcE", nullptr},
+    {"_ZNSbIwSt11char_traitsIwESaIwEE4swapERS2_", "_ZNSbIwSt11char_traitsIwESaIwEEE",
+     "_ZNSbIwSt11char_traitsIwESaIwEE4swapERSbIwSt11char_traitsIwESaIwEE",
+     "_ZN4swapERSbIwSt11char_traitsIwESaIwEE", nullptr},
 };
 
 TEST(SignatureRendering, WorkedExamples) {
