@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace {
 
 RunResult probe(const std::vector<std::string>& args, const std::string* input = nullptr) {
