@@ -19,6 +19,11 @@ attributeListT** g_tableP = nullptr;
 unsigned g_width = 0;
 unsigned g_count = 0;
 
+// The block that list entries are taken from, top down.
+const unsigned kEntryBlock = 2048;
+attributeListT* g_entriesP = nullptr;
+unsigned g_entriesLeft = 0;
+
 cacheKeyT pairKey(const char* idP, const char* aviP) {
     cacheKeyT key = cacheKey(idP);
     if (aviP != nullptr) {
@@ -73,15 +78,20 @@ unsigned attributeCacheIndex(const char* idP, const char* aviP) {
 }
 
 attributeListT* getAttributeListEntry() {
-    static attributeListT* g_cacheP = nullptr;
-    static const unsigned g_cache_lth = 2048;
-    static unsigned left = 0;
-    if (left == 0) {
-        g_cacheP = static_cast<attributeListT*>(arena_alloc(sizeof(attributeListT) * g_cache_lth));
-        left = g_cache_lth;
+    if (g_entriesLeft == 0) {
+        g_entriesP = static_cast<attributeListT*>(arena_alloc(sizeof(attributeListT) * kEntryBlock));
+        g_entriesLeft = kEntryBlock;
     }
-    --left;
-    return &g_cacheP[left];
+    --g_entriesLeft;
+    return &g_entriesP[g_entriesLeft];
+}
+
+void attributeCacheReset() {
+    g_tableP = nullptr;
+    g_width = 0;
+    g_count = 0;
+    g_entriesP = nullptr;
+    g_entriesLeft = 0;
 }
 
 CAttribute* attributeCache(const char* idP, const char* aviP) {

@@ -14,4 +14,7 @@ attributeListT* getAttributeListEntry();
 // Chain index of a pair in the attribute table at its starting width.
 unsigned attributeCacheIndex(const char* idP, const char* aviP);
 
+// Forgets every pair and list entry, like stringCacheReset.
+void attributeCacheReset();
+
 #endif

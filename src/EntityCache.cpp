@@ -57,6 +57,14 @@ unsigned CEntityCache::index(const char* idP) { return cacheIndex(cacheKey(idP),
 
 CEntityCache::CEntityCache() { m_count = 0; }
 
+// The table itself stays, emptied: a harness resets after every input, and
+// a fresh table of this size would cost more than the input.
+void CEntityCache::reset() {
+    if (m_table != nullptr)
+        memset(m_table, 0, sizeof(CEntry*) * g_width);
+    m_count = 0;
+}
+
 void CEntityCache::put(CEntityInstance* eP) {
     ensureTable();
     unsigned index = cacheIndex(cacheKey(eP->getId()), kStartBits, g_width);

@@ -30,6 +30,9 @@ class CEntityCache : public Cobject {
 
     // Chain index of an id in the table at its starting width.
     static unsigned index(const char* idP);
+
+    // Forgets every entity, like stringCacheReset.
+    static void reset();
 };
 
 #endif

@@ -103,6 +103,14 @@ const char* stringCache(const char* stringP, unsigned lth) {
     return nodeP->stringP;
 }
 
+void stringCacheReset() {
+    g_tableP = nullptr;
+    g_width = 0;
+    g_count = 0;
+    g_cacheP = nullptr;
+    left = 0;
+}
+
 const char* stringCache(const char* stringP) {
     return stringCache(stringP, static_cast<unsigned>(strlen(stringP)));
 }

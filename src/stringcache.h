@@ -39,4 +39,8 @@ const char* stringCache(const char* stringP, unsigned lth);
 // Chain index of a text in the string table at its starting width.
 unsigned stringCacheIndex(const char* stringP);
 
+// Forgets every text, for a process that loads many fact bases and gives the
+// arena back between them (a fuzzing harness); the program itself never does.
+void stringCacheReset();
+
 #endif

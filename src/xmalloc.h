@@ -18,4 +18,9 @@ void* arena_alloc(size_t size);
 // Interns a copy of n bytes plus a terminating NUL in the arena.
 char* arena_strdup(const char* stringP, size_t n);
 
+// Gives every block of the arena back. Whatever lives there (fact objects,
+// interned texts, the cache tables) must have been forgotten first; only a
+// harness that loads many fact bases in one process has a use for it.
+void arena_release_all();
+
 #endif
