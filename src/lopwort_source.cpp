@@ -556,6 +556,12 @@ bool hash_follows(const walkT* wP, size_t readPos) {
     return *p == '#';
 }
 
+// Whether the byte read at readPos ends a line of the text written.
+bool line_ends(const walkT* wP, size_t readPos) {
+    char c = *wP->out(readPos);
+    return c == '\n' || c == '\0';
+}
+
 // The counts here and in the preprocessed text agree for the first token of
 // a line, but not always further on (the preprocessor folds blanks and
 // comments between tokens into one blank, and expands macros). A guard put
@@ -591,8 +597,8 @@ const size_t kNowhere = static_cast<size_t>(-1);
 size_t fallback_end(walkT* wP, seekE how) {
     const char* textP = wP->textP;
     for (;;) {
-        // A line feed that stripping took out, before a "#", joins lines too.
-        while (how == Seek_passed && (continues(wP, wP->pos - 1) || hash_follows(wP, wP->pos - 1)))
+        // A line feed that stripping took out joins lines too.
+        while (how == Seek_passed && (!line_ends(wP, wP->pos - 1) || continues(wP, wP->pos - 1)))
             how = seek(wP, wP->line, INT_MAX);
         if (how == Seek_passed && wP->comment != 1)
             return wP->pos - 1; // before the line feed
