@@ -38,6 +38,15 @@ const off_t kMaxSource = 0x3ffffff0;
 // The path whose text g_sourceP holds; null when the last load failed, so
 // that a failed load can never lead to another file's text being written.
 char* s_loadedP = nullptr;
+// The file as it was when it was read. A file rewritten in place must still
+// be that very file, unchanged, when its new text takes its place: writing
+// over one deleted, replaced or edited since would bring it back or lose
+// what was done to it.
+struct stat s_loadedStat;
+
+// The error of a file that is no longer the one read; errno values are
+// positive.
+const int kChangedSinceRead = -1;
 
 // The boundary records describe the file as it is on disk, but stripping
 // changes the text in memory. When stripping took something out, s_readP
@@ -72,6 +81,7 @@ char* concat(const char* aP, const char* bP) {
 // as it was.
 struct outputT {
     char* targetP = nullptr; // the file replaced, symbolic links followed
+    const struct stat* readP = nullptr; // what the target must still be, for a rewrite in place
     char* tmpP = nullptr;
     int fd = -1;
     int err = 0; // errno of the first failure, 0 while all is well
@@ -84,6 +94,7 @@ struct outputT {
 outputT* fresh_output() {
     static outputT s_output;
     s_output.targetP = nullptr;
+    s_output.readP = nullptr;
     s_output.tmpP = nullptr;
     s_output.fd = -1;
     s_output.err = 0;
@@ -136,13 +147,35 @@ void out_discard(outputT* oP) {
     xfree1(reinterpret_cast<void**>(&oP->targetP));
 }
 
+// 0 when the file at pathP is still the file read, unchanged; else the
+// errno of looking at it, EISDIR or kChangedSinceRead. The rename that puts
+// the new text in its place bypasses the file's own permissions, so the
+// test also asks whether it could be opened for writing, as "wb" would.
+int still_the_file_read(const char* pathP, const struct stat* readP) {
+    struct stat st;
+    if (stat(pathP, &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (st.st_dev != readP->st_dev || st.st_ino != readP->st_ino ||
+        st.st_size != readP->st_size || st.st_mtim.tv_sec != readP->st_mtim.tv_sec ||
+        st.st_mtim.tv_nsec != readP->st_mtim.tv_nsec)
+        return kChangedSinceRead;
+    return faccessat(AT_FDCWD, pathP, W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 // Starts writing nameP. A file that exists keeps its permission bits (and,
 // where allowed, its owner); a new one gets newMode less the umask, as a
-// file made by open would. False, with oP->err set, on failure.
+// file made by open would. With oP->readP set, nameP must be the file read,
+// unchanged (still_the_file_read). False, with oP->err set, on failure.
 bool out_open(outputT* oP, const char* nameP, mode_t newMode) {
     oP->targetP = follow_links(nameP);
     if (oP->targetP == nullptr) {
         oP->err = errno;
+        return false;
+    }
+    if (oP->readP != nullptr && (oP->err = still_the_file_read(oP->targetP, oP->readP)) != 0) {
+        out_discard(oP);
         return false;
     }
     struct stat st;
@@ -226,6 +259,10 @@ bool out_commit(outputT* oP) {
     oP->fd = -1;
     if (close(fd) != 0 && oP->err == 0)
         oP->err = errno;
+    // Asked again at the last moment: the file may have changed while the
+    // new text was being written.
+    if (oP->err == 0 && oP->readP != nullptr)
+        oP->err = still_the_file_read(oP->targetP, oP->readP);
     if (oP->err == 0 && rename(oP->tmpP, oP->targetP) != 0)
         oP->err = errno;
     if (oP->err != 0) {
@@ -715,6 +752,10 @@ struct guardWriterT {
 
 void report_cant_write(const char* nameP, int err) {
     fprintf(stderr, "%s Can't write\n", nameP);
+    if (err == kChangedSinceRead) {
+        fputs("Changed since it was read\n", stderr);
+        return;
+    }
     errno = err;
     perror("");
 }
@@ -798,6 +839,7 @@ int load_source() {
         return -1;
     }
     s_loadedP = dupstring(g_filenameP);
+    s_loadedStat = st;
     if (g_mode == Strip_source)
         strip_source();
     return 0;
@@ -895,9 +937,12 @@ void update_source() {
     }
 
     outputT* oP = fresh_output();
+    if (g_mode != Write_source)
+        oP->readP = &s_loadedStat;
     if (!out_open(oP, outNameP, 0666)) {
         report_cant_write(outNameP, oP->err);
     } else {
+        int linesBefore = g_lines_code;
         if (g_mode == Read_source) {
             out_puts(oP, g_sourceP);
         } else {
@@ -907,8 +952,10 @@ void update_source() {
             guardWriterT writer{oP, stamp, date, 0, mapped()};
             writer.run();
         }
-        if (!out_commit(oP))
+        if (!out_commit(oP)) {
             report_cant_write(outNameP, oP->err);
+            g_lines_code = linesBefore; // none of them were guarded after all
+        }
     }
     xfree1(reinterpret_cast<void**>(&deadNameP));
 }
