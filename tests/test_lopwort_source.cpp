@@ -195,6 +195,30 @@ TEST(LopwortSource, GuardsGoAroundWholeConstructsOnly) {
         {"int f(void)\n{\n}", rec(1, 1, 3, 2), kStart + "int f(void)\n{\n}" + kEnd},
         {"int a;\nint b;\n", rec(2, 1, 1, 7), "int a;\nint b;\n"},
         {"int a; int b;\n", rec(1, 8, 1, 14), "int a; " + kStart + "int b;" + kEnd + "\n"},
+        // A line that goes on past a backslash is one line to the compiler:
+        // an end guard right after the backslash would join it.
+        {"int f(void)\n{ return 0; } // end \\\nint g;\n", rec(1, 1, 2, 9),
+         kStart + "int f(void)\n{ return 0; } // end \\\nint g;" + kEnd + "\n"},
+        {"int f(void)\n{ return 0; } // end \\ \r\nint g;\n", rec(1, 1, 2, 9),
+         kStart + "int f(void)\n{ return 0; } // end \\ \r\nint g;" + kEnd + "\n"},
+        {"int f(void) { return 0; }\\", rec(1, 1, 1, 40),
+         kStart + "int f(void) { return 0; }" + kEnd + "\\"},
+        // Guards in two branches of a conditional would cut it apart.
+        {"#ifdef __STDC__\nint f(int a)\n#else\nint f(a) int a;\n#endif\n{\n    return a;\n}\n",
+         rec(2, 1, 8, 2),
+         "#ifdef __STDC__\nint f(int a)\n#else\nint f(a) int a;\n#endif\n{\n    return a;\n}\n"},
+        {"int f(void)\n#if X\n{ return 1; }\n#else\n{ return 2; }\n#endif\n", rec(1, 1, 5, 14),
+         "int f(void)\n#if X\n{ return 1; }\n#else\n{ return 2; }\n#endif\n"},
+        {"#if X\nint f(void) { return 1; }\n#endif\n", rec(2, 1, 2, 26),
+         "#if X\n" + kStart + "int f(void) { return 1; }" + kEnd + "\n#endif\n"},
+        // Nor does a guard go into a directive, or before one.
+        {"#define F(x) x; int f(void) { return 0; }\n", rec(1, 18, 1, 43),
+         "#define F(x) x; int f(void) { return 0; }\n"},
+        {"int f(void) { return 0; } #pragma x\nint g;\n", rec(1, 1, 1, 26),
+         kStart + "int f(void) { return 0; } #pragma x" + kEnd + "\nint g;\n"},
+        // A text that ends inside a comment leaves no place for an end guard.
+        {"int f(void) { return 0; } /* open\n", rec(1, 1, 1, 40),
+         "int f(void) { return 0; } /* open\n"},
     };
     for (const auto& c : cases) {
         std::string path = useSource(c.text, Update_source);
@@ -233,6 +257,37 @@ TEST(LopwortSource, StripPutsNewGuardsWhereTheRecordsOnDiskSay) {
                                                     : kHeader + f + "\n\n" + g + "\n\n" + h + "\n");
     }
     EXPECT_EQ(g_stripped, 10);
+}
+
+// In a strip run the records count the lines on disk, old guards and all,
+// but the guards must fit the text written, from which the old ones are
+// gone: its comments, directives and lines are what count.
+TEST(LopwortSource, StripRunsGuardTheTextWritten) {
+    struct {
+        std::string onDisk;
+        boundaryT record;
+        std::string want; // after the header
+    } cases[] = {
+        {"int f(void)\n{\n}\n\n#ifndef _DEAD_1 x\nint g;\n", rec(1, 1, 3, 2),
+         kStart + "int f(void)\n{\n}" + kEnd + "\nint g;\n"},
+        // A stripped guard line takes the line feed before it: the lines
+        // around it are one line of the text written.
+        {"int f(void)\n{\n}\n#ifndef _DEAD_1\n#define X 1\n", rec(1, 1, 3, 2),
+         kStart + "int f(void)\n{\n}#define X 1" + kEnd + "\n"},
+        {"#if\n#ifndef _DEAD_1\nint g;\n", rec(3, 1, 3, 7), "#ifint g;\n"},
+        // The old guard closed the comment; without it the comment runs on.
+        {"x /* open\n#endif /* _DEAD_1 */\nint f(void) { return 0; }\n", rec(3, 1, 3, 26),
+         "x /* openint f(void) { return 0; }\n"},
+    };
+    for (const auto& c : cases) {
+        std::string path = useSource(c.onDisk, Strip_source);
+        ASSERT_EQ(load_source(), 0);
+        std::string kept = g_sourceP;
+        useRecords({c.record});
+        update_source();
+        EXPECT_EQ(plain(readFile(path)), kHeader + c.want) << c.onDisk;
+        EXPECT_EQ(stripped(path), kept) << c.onDisk;
+    }
 }
 
 TEST(LopwortSource, StrippingEdges) {
