@@ -14,8 +14,9 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(ta signature scan guard)
 
 tools/deps.sh clang-14 libclang-rt-14-dev
+clangxx=$(command -v clang++ || command -v clang++-14)
 cmake -S . -B build-fuzz -DLOPWORT_FUZZ=ON -DLOPWORT_TESTS=OFF -DLOPWORT_WERROR=ON \
-    -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+    -DCMAKE_CXX_COMPILER="$clangxx" >/dev/null
 cmake --build build-fuzz -j2 $(printf -- '--target fuzz_%s ' "${targets[@]}")
 
 mkdir -p build-fuzz/crashes
