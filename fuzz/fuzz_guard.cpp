@@ -181,6 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dataP, size_t size) {
     g_filenameP = path.c_str();
     g_mode = mode;
     g_changed = 0;
+    g_lines_code = g_updated = g_stripped = 0; // counters would overflow in a long campaign
     g_argsPP = vector.data();
     int loaded = load_source();
     g_boundariesP = records.data();
