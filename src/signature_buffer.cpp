@@ -129,8 +129,16 @@ void Csignature_buffer::expand(Csignature_node* nodeP) {
     case SIGNATURE_prefix:
         if (m_mode == buffer_function_nameE) {
             // The qualifying classes and namespaces go, and with them the
-            // member function's qualifiers; the rest is the function.
+            // member function's cv-qualifiers; the rest is the function. A
+            // ref-qualifier stays: f() & and f() && are distinct functions,
+            // and each overrides only its own kind.
             m_mode = buffer_functionE;
+            Csignature_node* qualifiersP = member_qualifiers(nodeP);
+            if (qualifiersP != nullptr && qualifiersP->m_endP > qualifiersP->m_startP) {
+                const char* lastP = qualifiersP->m_endP - 1;
+                if (*lastP == 'R' || *lastP == 'O')
+                    append(lastP, 1);
+            }
             return;
         }
         break;

@@ -223,6 +223,15 @@ const Accepted kAccepted[] = {
     {"_ZN1AcvNSt7__cxx1112basic_stringIcEEB5cxx11Ev",
      -1,
      {"1A", "St7__cxx11", "St7__cxx1112basic_string", "NSt7__cxx1112basic_stringIcEE"}},
+    // ref-qualified member functions: the qualifier shares the node of the
+    // cv-qualifiers, and so the first prefix
+    {"_ZNKR1A1fEv", 17, {"KR1A"}},
+    {"_ZNR1A1fEv", 17, {"R1A"}},
+    {"_ZNVKO2ns1A1fEv", -1, {"VKO2ns", "VKO2ns1A"}},
+    {"_ZZ4mainENR1A1fEv", -1, {"R1A"}},
+    {"_ZZNO1A1fEvE1x", -1, {"O1A"}},
+    {"_ZThn8_NR1A1fEv", -1, {"R1A"}},
+    {"_Z1gIL_ZNR1A1fEvEEvv", -1, {"1g", "R1A"}},
 };
 
 const char* const kRejected[] = {
@@ -242,6 +251,9 @@ const char* const kRejected[] = {
     "_Z1fDF16_", "_Z1fDF16i15", "_Z1fDv", "_Z1fDv4", "_Z1fDv4_", "_Z1fA", "_Z1fA1", "_Z1fM1A",
     "_Z1fFE", "_Z1fFv", "_Z1fIi", "_Z1fIJiE", "_Z1fP", "_Z1fK", "_Z1fu", "_Z1fU3foo",
     "_Z1fT", "_Z1fTx", "_Z1fRFvvOE",
+    // ref-qualifiers: once, after the cv-qualifiers, and only on a function
+    "_ZNRR1A1fEv", "_ZNRK1A1fEv", "_ZNOR1A1fEv", "_ZNR1A1xE", "_ZNR1A1fE", "_Z1fNR1A1BE",
+    "_Z1fN1AINO1BEEE", "_ZZNR1A1fEE1x", "_ZTVNR1AE", "_ZTINO1A1BE", "_ZGVNR1A1xE", "_ZN1AR1fEv",
     // expressions
     "_Z1fIXEEvv", "_Z1fIXplLi1EEEvv", "_Z1fIL_Z1gvEvv", "_ZNDtfp_E1fEv",
     "_Z1fIiEDTgsdlfp_ET_", "_Z1fIiEDTsrN1A1BE1xET_", "_Z1fIiEDTgssrN1A1BE1xET_",
@@ -529,6 +541,9 @@ const Rendered kRendered[] = {
     {"_ZNSbIwSt11char_traitsIwESaIwEE4swapERS2_", "_ZNSbIwSt11char_traitsIwESaIwEEE",
      "_ZNSbIwSt11char_traitsIwESaIwEE4swapERSbIwSt11char_traitsIwESaIwEE",
      "_ZN4swapERSbIwSt11char_traitsIwESaIwEE", nullptr},
+    // a ref-qualifier stays in the function name; cv-qualifiers do not
+    {"_ZNKR1A1fEv", "_ZN1AE", "_ZNKR1A1fEv", "_ZNR1fEv", nullptr},
+    {"_ZNO1A1fEv", "_ZN1AE", "_ZNO1A1fEv", "_ZNO1fEv", nullptr},
 };
 
 TEST(SignatureRendering, WorkedExamples) {
@@ -568,6 +583,12 @@ const Pair kPairs[] = {
     {"_ZN1A1fEPKcS1_", "_ZN1A1fEPKcPKc", 1, 1, 1},
     {"main", "main", 0, 1, 1},
     {"_ZGVZ1fvE1x", "_ZGVZ1fvE1x", 0, 0, 0},
+    // ref-qualified overriders match their own kind only
+    {"_ZNR2ns5Shape1fEv", "_ZNR2ns6Circle1fEv", 0, 0, 1},
+    {"_ZNO2ns5Shape1fEv", "_ZNO2ns6Circle1fEv", 0, 0, 1},
+    {"_ZNKR2ns5Shape1gEv", "_ZNKR2ns6Circle1gEv", 0, 0, 1},
+    {"_ZNR2ns5Shape1fEv", "_ZNO2ns6Circle1fEv", 0, 0, 0},
+    {"_ZNR2ns5Shape1fEv", "_ZN2ns6Circle1fEv", 0, 0, 0},
 };
 
 TEST(SignatureRendering, Comparisons) {
