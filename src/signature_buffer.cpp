@@ -198,11 +198,15 @@ Csignature_node* Csignature_buffer::classname_root(Csignature_node* nodeP) {
         case SIGNATURE_source_name:
             return under_type ? nodeP : nullptr;
         case SIGNATURE_name:
-            // The table of a class template at namespace scope: the class is
-            // the template with its arguments, as its members' prefix is.
-            if (under_type && nodeP->m_childP != nullptr &&
-                nodeP->m_childP->m_type == SIGNATURE_unscoped_template_name)
-                return nodeP;
+            // A class at namespace scope or directly in std, with its
+            // template arguments if it is a template instance: the whole
+            // name, as its members' prefix holds it ("1AIiE", "St9exception").
+            if (under_type && nodeP->m_childP != nullptr) {
+                signature_type first = nodeP->m_childP->m_type;
+                if (first == SIGNATURE_unscoped_template_name || first == SIGNATURE_unscoped_name ||
+                    first == SIGNATURE_substitution)
+                    return nodeP;
+            }
             break;
         default:
             break;

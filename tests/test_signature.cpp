@@ -541,6 +541,11 @@ const Rendered kRendered[] = {
     {"_ZNSbIwSt11char_traitsIwESaIwEE4swapERS2_", "_ZNSbIwSt11char_traitsIwESaIwEEE",
      "_ZNSbIwSt11char_traitsIwESaIwEE4swapERSbIwSt11char_traitsIwESaIwEE",
      "_ZN4swapERSbIwSt11char_traitsIwESaIwEE", nullptr},
+    // a class directly in std keeps its "St" in a table's name as in a member's
+    {"_ZTISt9exception", "_ZNSt9exceptionE", nullptr, nullptr, nullptr},
+    {"_ZNKSt9exception4whatEv", "_ZNSt9exceptionE", "_ZNKSt9exception4whatEv", "_ZN4whatEv",
+     nullptr},
+    {"_ZTISs", "_ZNSsE", nullptr, nullptr, nullptr},
     // a ref-qualifier stays in the function name; cv-qualifiers do not
     {"_ZNKR1A1fEv", "_ZN1AE", "_ZNKR1A1fEv", "_ZNR1fEv", nullptr},
     {"_ZNO1A1fEv", "_ZN1AE", "_ZNO1A1fEv", "_ZNO1fEv", nullptr},
@@ -583,6 +588,9 @@ const Pair kPairs[] = {
     {"_ZN1A1fEPKcS1_", "_ZN1A1fEPKcPKc", 1, 1, 1},
     {"main", "main", 0, 1, 1},
     {"_ZGVZ1fvE1x", "_ZGVZ1fvE1x", 0, 0, 0},
+    // a class directly in std
+    {"_ZTISt9exception", "_ZNKSt9exception4whatEv", 1, 0, 0},
+    {"_ZTVSt9exception", "_ZTV9exception", 0, 0, 0},
     // ref-qualified overriders match their own kind only
     {"_ZNR2ns5Shape1fEv", "_ZNR2ns6Circle1fEv", 0, 0, 1},
     {"_ZNO2ns5Shape1fEv", "_ZNO2ns6Circle1fEv", 0, 0, 1},
