@@ -36,6 +36,15 @@ Csignature_node* member_qualifiers(Csignature_node* nodeP) {
     return nullptr;
 }
 
+// A reference whose parent builds a nested name stands for leading
+// components of that name, not for a type.
+bool in_prefix(const Csignature_node* referenceP) {
+    const Csignature_node* parentP = referenceP->m_parentP;
+    return parentP != nullptr &&
+           (parentP->m_type == SIGNATURE_prefix || parentP->m_type == SIGNATURE_template_prefix ||
+            parentP->m_type == SIGNATURE_nested_name);
+}
+
 } // namespace
 
 Csignature_buffer::Csignature_buffer()
@@ -97,11 +106,19 @@ void Csignature_buffer::expand(Csignature_node* nodeP) {
         Csignature_node* savedP = m_skipP;
         m_skipP = member_qualifiers(refP);
         ++m_depth;
-        expand(refP);
+        if (in_prefix(nodeP))
+            expand_prefix_reference(refP);
+        else
+            expand(refP);
         --m_depth;
         m_skipP = savedP;
         return;
     }
+    case SIGNATURE_type:
+    case SIGNATURE_name:
+        if (expand_class_reference(nodeP))
+            return;
+        break;
     case SIGNATURE_source_name:
         if (m_mode == buffer_function_nameE)
             m_mode = buffer_functionE;
@@ -161,6 +178,107 @@ void Csignature_buffer::expand_children(Csignature_node* nodeP) {
         p = childP->m_endP;
     }
     append(p, nodeP->m_endP - p);
+}
+
+// The children only, without the node's own text before the first and after
+// the last: a nested name without its "N" and "E".
+void Csignature_buffer::expand_inner(Csignature_node* nodeP) {
+    const char* p = nullptr;
+    ++m_depth;
+    for (Csignature_node* childP = nodeP->m_childP; childP != nullptr;
+         childP = childP->m_siblingP) {
+        if (p != nullptr)
+            append(p, childP->m_startP - p);
+        expand(childP);
+        p = childP->m_endP;
+    }
+    --m_depth;
+}
+
+// A reference that starts a nested name refers to its leading components.
+// When the entry is a class type ("N1A1BE"), a nested name written in full
+// would repeat only the class's components, without the "N…E" of the type.
+void Csignature_buffer::expand_prefix_reference(Csignature_node* refP) {
+    Csignature_node* nameP = nullptr;
+    if (refP->m_type == SIGNATURE_type && refP->m_childP != nullptr &&
+        refP->m_childP->m_type == SIGNATURE_class_enum_type)
+        nameP = refP->m_childP->m_childP;
+    Csignature_node* classP = nameP != nullptr ? nameP->m_childP : nullptr;
+    if (classP != nullptr && classP->m_type == SIGNATURE_nested_name)
+        expand_inner(classP);
+    else
+        expand(refP);
+}
+
+// A type or name that begins with a reference to a prefix names a class (or
+// class template) by its prefix. Written in full, such a class is a nested
+// name "N…E" when it has more than one component: the rendering writes it
+// that way, so that it equals the rendering of the same type written without
+// the reference.
+bool Csignature_buffer::expand_class_reference(Csignature_node* nodeP) {
+    Csignature_node* firstP = nodeP->m_childP;
+    if (firstP == nullptr || firstP->m_type != SIGNATURE_substitution)
+        return false;
+    Csignature_node* refP = firstP->m_childP;
+    if (refP == nullptr ||
+        (refP->m_type != SIGNATURE_prefix && refP->m_type != SIGNATURE_template_prefix))
+        return false;
+    if (components(refP) < 2)
+        return false;
+    ++m_depth;
+    append("N", 1);
+    expand_children(nodeP);
+    append("E", 1);
+    --m_depth;
+    return true;
+}
+
+// The number of components of the name that a prefix (or a dictionary entry
+// used as one) stands for, counted up to two, which is all the caller needs:
+// one is a name at namespace scope or directly in std, written without
+// "N…E" as a type; more is a nested name. "St" counts for nothing, every
+// other standard abbreviation for one, and template arguments add nothing.
+int Csignature_buffer::components(Csignature_node* nodeP) {
+    int count = 0;
+    while (nodeP != nullptr && count < 2) {
+        if (++m_visits > kMaxVisits) {
+            m_too_big = true;
+            return count;
+        }
+        switch (nodeP->m_type) {
+        case SIGNATURE_prefix:
+        case SIGNATURE_template_prefix:
+        case SIGNATURE_nested_name: {
+            // Nested to the left: [component], [template prefix, arguments]
+            // or [prefix, component], after the member's qualifiers.
+            Csignature_node* firstP = nodeP->m_childP;
+            if (firstP != nullptr && firstP->m_type == SIGNATURE_cv_qualifiers)
+                firstP = firstP->m_siblingP;
+            if (firstP == nullptr)
+                return count;
+            Csignature_node* secondP = firstP->m_siblingP;
+            if (secondP != nullptr && secondP->m_type != SIGNATURE_template_args)
+                ++count;
+            nodeP = firstP;
+            break;
+        }
+        case SIGNATURE_substitution:
+            if (nodeP->m_childP == nullptr)
+                return count + (nodeP->m_startP[1] == 't' ? 0 : 1);
+            nodeP = nodeP->m_childP;
+            break;
+        case SIGNATURE_type:
+        case SIGNATURE_class_enum_type:
+        case SIGNATURE_name:
+            if (nodeP->m_childP == nullptr)
+                return count + 1;
+            nodeP = nodeP->m_childP;
+            break;
+        default:
+            return count + 1;
+        }
+    }
+    return count;
 }
 
 // The class a name belongs to: for a member, the prefix before its last

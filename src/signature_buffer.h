@@ -66,6 +66,10 @@ class Csignature_buffer {
     void start(buffer_mode mode);
     const char* finish();
     void expand_children(Csignature_node* nodeP);
+    void expand_inner(Csignature_node* nodeP);
+    bool expand_class_reference(Csignature_node* nodeP);
+    void expand_prefix_reference(Csignature_node* refP);
+    int components(Csignature_node* nodeP);
 
     // Guards of one rendering against hostile trees: the nesting of expand
     // (references can chain far deeper than any tree), the number of nodes

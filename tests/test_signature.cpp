@@ -534,13 +534,19 @@ const Rendered kRendered[] = {
     // class, however deep the class's prefix
     {"_ZNK1AIiE1fERKS0_", "_ZN1AIiEE", "_ZNK1AIiE1fERK1AIiE", "_ZN1fERK1AIiE", nullptr},
     {"_ZNK1AIiE1fERKS_", "_ZN1AIiEE", "_ZNK1AIiE1fERK1A", "_ZN1fERK1A", nullptr},
-    {"_ZNK1A1B1fERKS0_", "_ZN1A1BE", "_ZNK1A1B1fERK1A1B", "_ZN1fERK1A1B", nullptr},
+    {"_ZNK1A1B1fERKS0_", "_ZN1A1BE", "_ZNK1A1B1fERKN1A1BE", "_ZN1fERKN1A1BE", nullptr},
     {"_ZNVK1A1fEPS_", "_ZN1AE", "_ZNVK1A1fEP1A", "_ZN1fEP1A", nullptr},
     // references past a substitution with template arguments
     {"_ZNSaIcEC1ERKS_", "_ZNSaIcEE", "_ZNSaIcEC1ERKSaIcE", "_ZNC1ERKSaIcE", nullptr},
     {"_ZNSbIwSt11char_traitsIwESaIwEE4swapERS2_", "_ZNSbIwSt11char_traitsIwESaIwEEE",
      "_ZNSbIwSt11char_traitsIwESaIwEE4swapERSbIwSt11char_traitsIwESaIwEE",
      "_ZN4swapERSbIwSt11char_traitsIwESaIwEE", nullptr},
+    // a reference to a class of more than one component is a nested name as a
+    // type, one to a class directly in std is not
+    {"_ZNK2ns5Shape6equalsERKS0_", "_ZN2ns5ShapeE", "_ZNK2ns5Shape6equalsERKN2ns5ShapeE",
+     "_ZN6equalsERKN2ns5ShapeE", nullptr},
+    {"_ZNSt9exceptionaSERKS_", "_ZNSt9exceptionE", "_ZNSt9exceptionaSERKSt9exception",
+     "_ZNaSERKSt9exception", nullptr},
     // a class directly in std keeps its "St" in a table's name as in a member's
     {"_ZTISt9exception", "_ZNSt9exceptionE", nullptr, nullptr, nullptr},
     {"_ZNKSt9exception4whatEv", "_ZNSt9exceptionE", "_ZNKSt9exception4whatEv", "_ZN4whatEv",
@@ -549,6 +555,7 @@ const Rendered kRendered[] = {
     // a ref-qualifier stays in the function name; cv-qualifiers do not
     {"_ZNKR1A1fEv", "_ZN1AE", "_ZNKR1A1fEv", "_ZNR1fEv", nullptr},
     {"_ZNO1A1fEv", "_ZN1AE", "_ZNO1A1fEv", "_ZNO1fEv", nullptr},
+    {"_ZNKR2ns1A1fERKS0_", "_ZN2ns1AE", "_ZNKR2ns1A1fERKN2ns1AE", "_ZNR1fERKN2ns1AE", nullptr},
 };
 
 TEST(SignatureRendering, WorkedExamples) {
@@ -588,6 +595,11 @@ const Pair kPairs[] = {
     {"_ZN1A1fEPKcS1_", "_ZN1A1fEPKcPKc", 1, 1, 1},
     {"main", "main", 0, 1, 1},
     {"_ZGVZ1fvE1x", "_ZGVZ1fvE1x", 0, 0, 0},
+    // overriders whose parameters name a namespaced base with and without a
+    // back reference
+    {"_ZNK2ns5Shape6equalsERKS0_", "_ZNK2ns6Circle6equalsERKNS_5ShapeE", 0, 0, 1},
+    {"_ZNK2ns5Shape6equalsERKS0_", "_ZNK2ns6Circle6equalsERKS0_", 0, 0, 0},
+    {"_ZN2ns5Shape2In1hERKS1_RKS0_", "_ZN2ns7Derived1hERKNS_5Shape2InERKNS_5ShapeE", 0, 0, 1},
     // a class directly in std
     {"_ZTISt9exception", "_ZNKSt9exception4whatEv", 1, 0, 0},
     {"_ZTVSt9exception", "_ZTV9exception", 0, 0, 0},
@@ -612,6 +624,87 @@ TEST(SignatureRendering, Comparisons) {
         EXPECT_EQ(two.same_class(&one), row.same_class);
         EXPECT_EQ(two.same_function_name(&one), row.same_function_name);
     }
+}
+
+// A name and the same name written out in full, without any back reference
+// (standard abbreviations such as "St" and "Sa" stay: no compiler writes them
+// out). Both must render alike, or an overrider whose compiler abbreviated
+// differently from its base's would be taken for another function.
+struct WrittenOut {
+    const char* abbreviated;
+    const char* full;
+};
+
+const WrittenOut kWrittenOut[] = {
+    // a member's parameter of its own namespaced class, or of an enclosing one
+    {"_ZNK2ns5Shape6equalsERKS0_", "_ZNK2ns5Shape6equalsERKN2ns5ShapeE"},
+    {"_ZN2ns5Shape2In1hERKS1_RKS0_", "_ZN2ns5Shape2In1hERKN2ns5Shape2InERKN2ns5ShapeE"},
+    {"_ZNK1A1fERKS_", "_ZNK1A1fERK1A"},
+    {"_ZN2ns1fERKNS_1AES2_", "_ZN2ns1fERKN2ns1AERKN2ns1AE"},
+    // a class type used again as the prefix of a nested name
+    {"_ZN1X1gEN2N11A1BENS2_1CE", "_ZN1X1gEN2N11A1BEN2N11A1B1CE"},
+    {"_ZN1X1hEN2N11A1B1CES2_", "_ZN1X1hEN2N11A1B1CEN2N11A1BE"},
+    // templates: class instances, a template prefix with new arguments,
+    // member and function templates
+    {"_ZN2ns3BoxIiE3putERKS1_i", "_ZN2ns3BoxIiE3putERKN2ns3BoxIiEEi"},
+    {"_ZN2ns3BoxIiE1fENS0_IcEE", "_ZN2ns3BoxIiE1fEN2ns3BoxIcEE"},
+    {"_ZN3BoxIiE1fES_IcE", "_ZN3BoxIiE1fE3BoxIcE"},
+    {"_ZN2ns1AIiE1fERKNS_1BIS1_EE", "_ZN2ns1AIiE1fERKN2ns1BIN2ns1AIiEEEE"},
+    {"_ZN2ns1A4copyIiEEvRKS0_T_", "_ZN2ns1A4copyIiEEvRKN2ns1AET_"},
+    {"_ZN2ns4swapINS_1AEEEvRT_S3_", "_ZN2ns4swapIN2ns1AEEEvRT_RT_"},
+    // std: a class directly in std stays unscoped, a class nested in one does not
+    {"_ZNSt9exceptionaSERKS_", "_ZNSt9exceptionaSERKSt9exception"},
+    {"_ZNSt6vectorIiSaIiEEaSERKS1_", "_ZNSt6vectorIiSaIiEEaSERKSt6vectorIiSaIiEE"},
+    {"_ZNSt6vectorIiSaIiEE8iteratorC1ERKS2_",
+     "_ZNSt6vectorIiSaIiEE8iteratorC1ERKNSt6vectorIiSaIiEE8iteratorE"},
+    {"_ZNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE4swapERS4_",
+     "_ZNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE4swap"
+     "ERNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"},
+    {"_ZNSs4_RepC1ERKS_", "_ZNSs4_RepC1ERKNSs4_RepE"},
+    // qualifiers, pointers to members and function types
+    {"_ZNVK2ns1A1fEMS0_FvvE", "_ZNVK2ns1A1fEMN2ns1AEFvvE"},
+    {"_ZN2ns1A1fEMS0_KFvvE", "_ZN2ns1A1fEMN2ns1AEKFvvE"},
+    {"_ZN2ns1A1fEMS0_i", "_ZN2ns1A1fEMN2ns1AEi"},
+    {"_ZN2ns1A1fEPFvRKS0_E", "_ZN2ns1A1fEPFvRKN2ns1AEE"},
+    {"_ZNKR2ns1A1fERKS0_", "_ZNKR2ns1A1fERKN2ns1AE"},
+    {"_ZNO2ns1A1fEOS0_", "_ZNO2ns1A1fEON2ns1AE"},
+    // special names
+    {"_ZTIN2ns3BoxINS_1AEEE", "_ZTIN2ns3BoxIN2ns1AEEE"},
+    {"_ZTIN2ns1AIS0_EE", "_ZTIN2ns1AIN2ns1AEEE"},
+    {"_ZTVN2ns1AINS_1BIiEES2_EE", "_ZTVN2ns1AIN2ns1BIiEEN2ns1BIiEEEE"},
+};
+
+bool has_back_reference(const Csignature_node* nodeP) {
+    if (nodeP->m_type == SIGNATURE_substitution)
+        return nodeP->m_childP != nullptr;
+    for (const Csignature_node* childP = nodeP->m_childP; childP; childP = childP->m_siblingP)
+        if (has_back_reference(childP))
+            return true;
+    return false;
+}
+
+// Every rendering of the abbreviated name equals that of the full one, and
+// the function rendering is the full name itself.
+void expect_renders_as_written_out(const char* abbreviatedP, const char* fullP) {
+    SCOPED_TRACE(std::string(abbreviatedP) + " / " + fullP);
+    Csignature abbreviated;
+    Csignature full;
+    ASSERT_NE(abbreviated.signature(abbreviatedP), nullptr);
+    ASSERT_NE(full.signature(fullP), nullptr);
+    ASSERT_TRUE(has_back_reference(abbreviated.m_nodeP));
+    ASSERT_FALSE(has_back_reference(full.m_nodeP));
+    EXPECT_STREQ(orNull(abbreviated.get_classname()), orNull(full.get_classname()));
+    EXPECT_STREQ(orNull(abbreviated.get_template()), orNull(full.get_template()));
+    EXPECT_STREQ(orNull(abbreviated.get_function()), orNull(full.get_function()));
+    EXPECT_STREQ(orNull(abbreviated.get_function_name()), orNull(full.get_function_name()));
+    if (full.get_function() != nullptr) {
+        EXPECT_STREQ(abbreviated.get_function(), fullP);
+    }
+}
+
+TEST(SignatureRendering, NamesRenderAsIfWrittenOutInFull) {
+    for (const WrittenOut& row : kWrittenOut)
+        expect_renders_as_written_out(row.abbreviated, row.full);
 }
 
 TEST(SignatureRendering, ComparingWithItselfOrNothing) {
