@@ -232,6 +232,11 @@ const Accepted kAccepted[] = {
     {"_ZZNO1A1fEvE1x", -1, {"O1A"}},
     {"_ZThn8_NR1A1fEv", -1, {"R1A"}},
     {"_Z1gIL_ZNR1A1fEvEEvv", -1, {"1g", "R1A"}},
+    // members of local classes
+    {"_ZZ4mainEN1A2eqE_0RKS_", -1, {"1A", "KS_", "RKS_"}},
+    {"_ZZ4mainEN1A1fEZ4mainENS_2InEZ4mainENS0_4DeepE",
+     -1,
+     {"1A", "Z4mainENS_2InE", "Z4mainENS0_4DeepE"}},
 };
 
 const char* const kRejected[] = {
@@ -522,7 +527,11 @@ const Rendered kRendered[] = {
     {"_ZTVN1A1BIiEE", "_ZN1A1BIiEE", nullptr, nullptr, "_ZN1A1BIEE"},
     {"_ZThn8_N1A1fEv", "_ZN1A1fE", nullptr, nullptr, nullptr},
     {"_ZGVZ1fvE1x", nullptr, nullptr, nullptr, nullptr},
-    {"_ZZN1A1fEvEN1B1gEv", "_ZN1AE", "_ZN1A1fEv", "_ZN1fEv", nullptr},
+    // a member of a class local to a function: the class is the local one,
+    // the function the member itself
+    {"_ZZN1A1fEvEN1B1gEv", "_ZZN1A1fEvE1B", "_ZZN1A1fEvEN1B1gEv", "_ZN1gEv", nullptr},
+    // a local static variable belongs to its function and that one's class
+    {"_ZZN1A1fEvE1x", "_ZN1AE", "_ZN1A1fEv", "_ZN1fEv", nullptr},
     // standard abbreviations stand for themselves
     {"_Z1fSaSbSdSiSoSsSt1x", nullptr, "_Z1fSaSbSdSiSoSsSt1x", "_Z1fSaSbSdSiSoSsSt1x", nullptr},
     // template parameters of two digits
@@ -552,6 +561,17 @@ const Rendered kRendered[] = {
     {"_ZNKSt9exception4whatEv", "_ZNSt9exceptionE", "_ZNKSt9exception4whatEv", "_ZN4whatEv",
      nullptr},
     {"_ZTISs", "_ZNSsE", nullptr, nullptr, nullptr},
+    // local classes: the function's scope, the class and its discriminator,
+    // for the table and the members alike; the function keeps its qualifiers
+    {"_ZTVZ4mainE1A", "_ZZ4mainE1A", nullptr, nullptr, nullptr},
+    {"_ZTVZ4mainE1A_0", "_ZZ4mainE1A_0", nullptr, nullptr, nullptr},
+    {"_ZTVZNK1X1fEvE1A", "_ZZNK1X1fEvE1A", nullptr, nullptr, nullptr},
+    {"_ZZ4mainEN1A2eqERKS_", "_ZZ4mainE1A", "_ZZ4mainEN1A2eqERKZ4mainE1A", "_ZN2eqERKZ4mainE1A",
+     nullptr},
+    {"_ZZ4mainEN1A2eqE_0RKS_", "_ZZ4mainE1A_0", "_ZZ4mainEN1A2eqE_0RKZ4mainE1A_0",
+     "_ZN2eqERKZ4mainE1A_0", nullptr},
+    {"_ZZ4mainEN1A2In1hEv", "_ZZ4mainEN1A2InE", "_ZZ4mainEN1A2In1hEv", "_ZN1hEv", nullptr},
+    {"_ZZNK1X1fEvEN1A1gEv", "_ZZNK1X1fEvE1A", "_ZZNK1X1fEvEN1A1gEv", "_ZN1gEv", nullptr},
     // a ref-qualifier stays in the function name; cv-qualifiers do not
     {"_ZNKR1A1fEv", "_ZN1AE", "_ZNKR1A1fEv", "_ZNR1fEv", nullptr},
     {"_ZNO1A1fEv", "_ZN1AE", "_ZNO1A1fEv", "_ZNO1fEv", nullptr},
@@ -603,6 +623,18 @@ const Pair kPairs[] = {
     // a class directly in std
     {"_ZTISt9exception", "_ZNKSt9exception4whatEv", 1, 0, 0},
     {"_ZTVSt9exception", "_ZTV9exception", 0, 0, 0},
+    // local classes: a table and its own class's members, not a namesake's
+    {"_ZTVZ4mainE1A", "_ZZ4mainEN1A1fEv", 1, 0, 0},
+    {"_ZTVZ4mainE1A_0", "_ZZ4mainEN1A2eqE_0RKS_", 1, 0, 0},
+    {"_ZTVZ4mainE1A", "_ZZ4mainEN1A2eqE_0RKS_", 0, 0, 0},
+    {"_ZTVZ4mainE1A", "_ZTV1A", 0, 0, 0},
+    {"_ZTVZ4mainE1A", "_ZN4main1fEv", 0, 0, 0},
+    {"_ZTVZ4mainEN1A2InE", "_ZZ4mainEN1A2In1hEv", 1, 0, 0},
+    {"_ZTVZNK1X1fEvE1A", "_ZZNK1X1fEvEN1A1gERKS0_", 1, 0, 0},
+    {"_ZTVZNK1X1fEvE1A", "_ZZN1X1fEvEN1A1gERKS0_", 0, 0, 0},
+    {"_ZZ4mainEN1A2eqERKS_", "_ZZ4mainEN1B2eqERKZ4mainE1A", 0, 0, 1},
+    {"_ZZ4mainEN1A2eqERKS_", "_ZZ4mainEN1A2neERKS_", 1, 0, 0},
+    {"_ZZ4mainEN1A1fEZ4mainENS_2InERKS_", "_ZZ4mainEN1B1fEZ4mainEN1A2InERKS0_", 0, 0, 1},
     // ref-qualified overriders match their own kind only
     {"_ZNR2ns5Shape1fEv", "_ZNR2ns6Circle1fEv", 0, 0, 1},
     {"_ZNO2ns5Shape1fEv", "_ZNO2ns6Circle1fEv", 0, 0, 1},
@@ -668,6 +700,14 @@ const WrittenOut kWrittenOut[] = {
     {"_ZN2ns1A1fEPFvRKS0_E", "_ZN2ns1A1fEPFvRKN2ns1AEE"},
     {"_ZNKR2ns1A1fERKS0_", "_ZNKR2ns1A1fERKN2ns1AE"},
     {"_ZNO2ns1A1fEOS0_", "_ZNO2ns1A1fEON2ns1AE"},
+    // local classes: the function's scope and the discriminator go with the class
+    {"_ZZ4mainEN1A2eqERKS_", "_ZZ4mainEN1A2eqERKZ4mainE1A"},
+    {"_ZZ4mainEN1A2eqE_0RKS_", "_ZZ4mainEN1A2eqE_0RKZ4mainE1A_0"},
+    {"_ZZ4mainEN1A1fEZ4mainENS_2InEZ4mainENS0_4DeepE",
+     "_ZZ4mainEN1A1fEZ4mainEN1A2InEZ4mainEN1A2In4DeepE"},
+    {"_ZZ4mainEN1A1kEZ4mainENS_2In4DeepES0_", "_ZZ4mainEN1A1kEZ4mainEN1A2In4DeepEZ4mainEN1A2InE"},
+    {"_ZZNK1X1fEvEN1A1gERKS0_", "_ZZNK1X1fEvEN1A1gERKZNK1X1fEvE1A"},
+    {"_ZZ4mainEN1B1fE_0Z4mainEN1A2InE_0RKS0_", "_ZZ4mainEN1B1fE_0Z4mainEN1A2InE_0RKZ4mainE1A_0"},
     // special names
     {"_ZTIN2ns3BoxINS_1AEEE", "_ZTIN2ns3BoxIN2ns1AEEE"},
     {"_ZTIN2ns1AIS0_EE", "_ZTIN2ns1AIN2ns1AEEE"},
@@ -854,6 +894,47 @@ TEST(SignatureHostile, LongChainsOfReferencesEndWithoutExhaustingTheStack) {
     ASSERT_NE(s.signature(text.c_str()), nullptr);
     EXPECT_EQ(s.get_classname(), nullptr);
     EXPECT_EQ(s.get_function(), nullptr);
+}
+
+// References that render as types walk the prefix they refer to (to count
+// its components) and its parents (to find a function it is local to); many
+// references to a deep prefix must end within the rendering's bounds.
+TEST(SignatureHostile, ManyReferencesToADeepLocalPrefixEndCleanly) {
+    std::string components;
+    for (int i = 0; i < 900; ++i)
+        components += "1A";
+    // The innermost prefix "1A", and the class itself, 900 components long.
+    for (const std::string& reference : {seq(0), seq(899)}) {
+        SCOPED_TRACE(reference);
+        std::string text = "_ZZ1fvEN" + components + "1gE";
+        for (int i = 0; i < 20000; ++i)
+            text += "P" + reference;
+        Csignature s;
+        ASSERT_NE(s.signature(text.c_str()), nullptr);
+        EXPECT_EQ(s.get_function(), nullptr);
+        EXPECT_EQ(s.get_function_name(), nullptr);
+        EXPECT_EQ(strlen(s.get_classname()), strlen("_ZZ1fvENE") + 900 * 2);
+    }
+}
+
+// A class local to a member function of a class local to a member function,
+// and so on: every level's scope renders in full, the innermost reference
+// included, however deep the chain.
+TEST(SignatureHostile, LocalClassesNestedInEachOtherRender) {
+    std::string text = "Z1fvEN1A1gERKS_";
+    std::string full = "Z1fvEN1A1gERKZ1fvE1A";
+    for (int i = 1; i < 200; ++i) {
+        text = "Z" + text + "EN1A1gEv";
+        full = "Z" + full + "EN1A1gEv";
+    }
+    std::string outer = full.substr(1, full.size() - strlen("ZEN1A1gEv"));
+    text = "_Z" + text;
+    full = "_Z" + full;
+    Csignature s;
+    ASSERT_NE(s.signature(text.c_str()), nullptr);
+    EXPECT_STREQ(s.get_function(), full.c_str());
+    EXPECT_STREQ(s.get_function_name(), "_ZN1gEv");
+    EXPECT_STREQ(s.get_classname(), ("_ZZ" + outer + "E1A").c_str());
 }
 
 // Random edits of valid names: nothing may crash, and what parses must be a
