@@ -11,9 +11,6 @@ class CAttribute;
 CAttribute* attributeCache(const char* idP, const char* aviP);
 attributeListT* getAttributeListEntry();
 
-// Chain index of a pair in the attribute table at its starting width.
-unsigned attributeCacheIndex(const char* idP, const char* aviP);
-
 // Forgets every pair and list entry, like stringCacheReset.
 void attributeCacheReset();
 

@@ -28,9 +28,6 @@ class CEntityCache : public Cobject {
     CEntityInstance* get(const char* idP);
     void remove(CEntityInstance* eP);
 
-    // Chain index of an id in the table at its starting width.
-    static unsigned index(const char* idP);
-
     // Forgets every entity, like stringCacheReset.
     static void reset();
 };

@@ -140,7 +140,7 @@ void CStreamTokenizer::nulInText() {
 int CStreamTokenizer::charToken() {
     int c = m_peekc;
     if (c == '\n')
-        ++m_lineno;
+        countLine();
     m_peekc = readChar();
     if (c == '"' || c == '\'') {
         m_escaped = 0;
@@ -180,7 +180,7 @@ int CStreamTokenizer::charToken() {
         break;
     }
     if (d == '\n')
-        ++m_lineno;
+        countLine();
     if (d != -1)
         m_peekc = readChar();
     return c;
@@ -191,7 +191,7 @@ int CStreamTokenizer::charAVI() {
     // Counted here too, so that lines after a value spanning several lines
     // are reported at their real numbers.
     if (c == '\n')
-        ++m_lineno;
+        countLine();
     m_peekc = readChar();
     return c;
 }

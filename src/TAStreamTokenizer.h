@@ -75,6 +75,11 @@ class CStreamTokenizer : public Cobject {
         return refill();
     }
     int refill();
+    // Inputs of more than 2^31 lines keep reporting the last countable line.
+    void countLine() {
+        if (m_lineno < 2147483647)
+            ++m_lineno;
+    }
     [[noreturn]] void readFailed();
     int isWordEnd(int c) const { return c >= 0 && m_ctypeP[c] == 2; }
     void store(int pos, int c) {
