@@ -6,19 +6,15 @@
 
 #include <cstdint>
 
-typedef struct cacheS {
-    struct cacheS* nextP;
-    char* stringP;
-} cacheT;
-
 // The hash of all three caches. It mixes every byte into every bit of the
 // result, so that short ids that differ in a digit or two still spread over
 // the whole table (a shift-and-XOR hash leaves all seven-byte ids to 2^15
-// values, and a million of them in a few thousand chains).
+// values, and a million of them in a few thousand chains). Never 0, so the
+// open-addressed tables can mark empty slots with it.
 uint32_t cacheHash(const char* stringP);
 uint32_t cacheHash(const char* stringP, unsigned lth);
 
-// The starting number of chains; the table doubles when the texts outnumber it.
+// The starting number of slots; the table doubles before it is 3/4 full.
 const unsigned STRING_CACHE_WIDTH = 16384;
 
 const char* stringCache(const char* stringP);
