@@ -39,10 +39,7 @@ bool sameText(const char* aP, const char* bP) {
 }
 
 Slot* newTable(unsigned width) {
-    Slot* tableP = static_cast<Slot*>(calloc(width, sizeof(Slot)));
-    if (tableP == nullptr)
-        outofmemory();
-    return tableP;
+    return static_cast<Slot*>(table_alloc(sizeof(Slot) * static_cast<size_t>(width)));
 }
 
 void grow() {
@@ -59,7 +56,7 @@ void grow() {
             j = (j + 1) & (width - 1);
         tableP[j] = s;
     }
-    free(g_tableP);
+    table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
     g_tableP = tableP;
     g_width = width;
 }

@@ -22,10 +22,7 @@ unsigned g_width = 0;
 unsigned g_used = 0; // slots with a hash, emptied ones included
 
 CEntitySlot* newTable(unsigned width) {
-    CEntitySlot* tableP = static_cast<CEntitySlot*>(calloc(width, sizeof(CEntitySlot)));
-    if (tableP == nullptr)
-        outofmemory();
-    return tableP;
+    return static_cast<CEntitySlot*>(table_alloc(sizeof(CEntitySlot) * static_cast<size_t>(width)));
 }
 
 void ensureTable() {
@@ -52,7 +49,7 @@ void grow() {
         tableP[j] = s;
         ++g_used;
     }
-    free(CEntityCache::m_table);
+    table_free(CEntityCache::m_table, sizeof(CEntitySlot) * static_cast<size_t>(g_width));
     CEntityCache::m_table = tableP;
     g_width = width;
 }

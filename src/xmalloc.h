@@ -18,4 +18,9 @@ void* arena_alloc(size_t size);
 // Interns a copy of n bytes plus a terminating NUL in the arena.
 char* arena_strdup(const char* stringP, size_t n);
 
+// Zeroed memory for a large hash table, in huge pages where the system gives
+// them; table_free takes the same size back.
+void* table_alloc(size_t size);
+void table_free(void* p, size_t size);
+
 #endif
