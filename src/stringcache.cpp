@@ -1,7 +1,9 @@
 // The string cache: an open-addressed table (linear probing) whose slots hold
 // each text's hash and length beside its pointer, so that a lookup touches
 // the text itself only when hash and length already agree. Texts live in the
-// arena and never move; the table doubles before it is 3/4 full.
+// arena and never move; the table doubles before it is 3/4 full. Each slot
+// also holds the entity cache's list of the entities whose id is that text,
+// so that finding an entity by an id just read costs no second table.
 //
 // Loading hashes each text twice: once to intern it, and again when the
 // interned pointer is used as a key (an entity id, an attribute). The last
@@ -60,17 +62,27 @@ struct Slot {
     uint32_t hash; // 0 for an empty slot
     unsigned lth;
     const char* stringP;
+    void* userP; // the entity cache's list for this text
 };
 
 Slot* g_tableP = nullptr;
 unsigned g_width = 0;
 unsigned g_count = 0;
+unsigned g_generation = 0; // grows with the table: slot numbers change
 
-// The most recently interned texts and their hashes.
+// The most recently interned texts: their hashes and, while the table has
+// not grown since, their slots.
 const unsigned kRecent = 4;
-const char* g_recentP[kRecent];
-uint32_t g_recentHash[kRecent];
+struct Recent {
+    const char* stringP;
+    uint32_t hash;
+    unsigned slot;
+    unsigned generation;
+};
+Recent g_recent[kRecent];
 unsigned g_recentNext = 0;
+
+const unsigned kNone = ~0u;
 
 Slot* newTable(unsigned width) {
     return static_cast<Slot*>(table_alloc(sizeof(Slot) * static_cast<size_t>(width)));
@@ -93,47 +105,84 @@ void grow() {
     table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
     g_tableP = tableP;
     g_width = width;
+    ++g_generation;
+}
+
+void ensureTable() {
+    if (g_tableP == nullptr) {
+        g_width = STRING_CACHE_WIDTH;
+        g_tableP = newTable(g_width);
+    }
+}
+
+void remember(const char* stringP, uint32_t hash, unsigned slot) {
+    g_recent[g_recentNext] = {stringP, hash, slot, g_generation};
+    g_recentNext = (g_recentNext + 1) % kRecent;
+}
+
+const Recent* recent(const char* stringP) {
+    for (unsigned i = 0; i < kRecent; ++i) {
+        if (g_recent[i].stringP == stringP && stringP != nullptr)
+            return &g_recent[i];
+    }
+    return nullptr;
+}
+
+// The slot of the text, interning it when create is set; kNone when it is
+// not interned and create is not set.
+unsigned lookup(const char* stringP, unsigned lth, uint32_t hash, bool create) {
+    ensureTable();
+    for (unsigned i = hash & (g_width - 1);; i = (i + 1) & (g_width - 1)) {
+        Slot& s = g_tableP[i];
+        if (s.hash == 0) {
+            if (!create)
+                return kNone;
+            s.hash = hash;
+            s.lth = lth;
+            s.stringP = arena_strdup(stringP, lth);
+            s.userP = nullptr;
+            if (++g_count <= g_width / 4 * 3)
+                return i;
+            const char* internedP = s.stringP;
+            grow();
+            for (i = hash & (g_width - 1); g_tableP[i].stringP != internedP;
+                 i = (i + 1) & (g_width - 1)) {
+            }
+            return i;
+        }
+        if (s.hash == hash && s.lth == lth &&
+            (s.stringP == stringP || memcmp(s.stringP, stringP, lth) == 0))
+            return i;
+    }
 }
 
 } // namespace
 
 uint32_t cacheHash(const char* stringP) {
-    for (unsigned i = 0; i < kRecent; ++i) {
-        if (g_recentP[i] == stringP && stringP != nullptr)
-            return g_recentHash[i];
-    }
+    if (const Recent* rP = recent(stringP))
+        return rP->hash;
     return cacheHash(stringP, static_cast<unsigned>(strlen(stringP)));
 }
 
 const char* stringCache(const char* stringP, unsigned lth) {
-    if (g_tableP == nullptr) {
-        g_width = STRING_CACHE_WIDTH;
-        g_tableP = newTable(g_width);
-    }
     uint32_t hash = cacheHash(stringP, lth);
-    unsigned i = hash & (g_width - 1);
-    const char* resultP = nullptr;
-    for (;; i = (i + 1) & (g_width - 1)) {
-        Slot& s = g_tableP[i];
-        if (s.hash == 0) {
-            s.hash = hash;
-            s.lth = lth;
-            s.stringP = resultP = arena_strdup(stringP, lth);
-            if (++g_count > g_width / 4 * 3)
-                grow();
-            break;
-        }
-        if (s.hash == hash && s.lth == lth && memcmp(s.stringP, stringP, lth) == 0) {
-            resultP = s.stringP;
-            break;
-        }
-    }
-    g_recentP[g_recentNext] = resultP;
-    g_recentHash[g_recentNext] = hash;
-    g_recentNext = (g_recentNext + 1) % kRecent;
+    unsigned slot = lookup(stringP, lth, hash, true);
+    const char* resultP = g_tableP[slot].stringP;
+    remember(resultP, hash, slot);
     return resultP;
 }
 
 const char* stringCache(const char* stringP) {
     return stringCache(stringP, static_cast<unsigned>(strlen(stringP)));
+}
+
+void** stringCacheUserSlot(const char* stringP, bool create) {
+    ensureTable();
+    const Recent* rP = recent(stringP);
+    if (rP != nullptr && rP->generation == g_generation)
+        return &g_tableP[rP->slot].userP;
+    unsigned lth = static_cast<unsigned>(strlen(stringP));
+    uint32_t hash = rP ? rP->hash : cacheHash(stringP, lth);
+    unsigned slot = lookup(stringP, lth, hash, create);
+    return slot == kNone ? nullptr : &g_tableP[slot].userP;
 }

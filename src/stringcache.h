@@ -22,5 +22,11 @@ const char* stringCache(const char* stringP);
 // must hold no NUL byte within those lth bytes.
 const char* stringCache(const char* stringP, unsigned lth);
 
+// Each interned text carries one pointer for the entity cache, which files
+// entities under the text of their id there rather than in a table of its
+// own. Returns the address of that pointer, interning the text first when
+// create is set; null when the text is not interned and create is not set.
+// The address is good until the next text is interned.
+void** stringCacheUserSlot(const char* stringP, bool create);
 
 #endif
