@@ -28,6 +28,28 @@ const int kMaxBufSize = 1 << 30;
 
 int isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
+// Classes of characters that a reader takes without looking at them one by
+// one: they are neither the end of what is being read, nor an escape, a
+// quote, a line feed (which is counted) or a NUL (which is refused). A run of
+// them is copied from the input block in one go.
+struct PlainTable {
+    unsigned char word[256];      // inside a word of nextToken
+    unsigned char quoted[256];    // inside a quoted string of nextToken
+    unsigned char aviWord[256];   // inside a word item of a value
+    unsigned char aviQuoted[256]; // inside a quoted item of a value
+    PlainTable() {
+        for (int c = 0; c < 256; ++c) {
+            bool special = c == 0 || c == '\\' || c == '"' || c == '\'';
+            bool wordEnd = strchr(" \t\n\f\r={}()", c) != nullptr && c != 0;
+            word[c] = !special && !wordEnd;
+            quoted[c] = !special && c != '\n';
+            aviWord[c] = c != 0 && c != '\\' && !wordEnd;
+            aviQuoted[c] = !special && !wordEnd;
+        }
+    }
+};
+const PlainTable kPlain;
+
 const char* unterminatedText(int q) {
     return q == '"' ? "Unterminated \" in input\n" : "Unterminated ' in input\n";
 }
@@ -118,6 +140,24 @@ void CStreamTokenizer::readFailed() {
 void CStreamTokenizer::nulInText() {
     fprintf(stderr, "*** Error (%d): NUL character in input\n", m_lineno);
     error_exit(1);
+}
+
+int CStreamTokenizer::takePlain(int lth, const unsigned char* plainP) {
+    do {
+        const char* p = m_inPosP;
+        const char* q = p;
+        while (q < m_inEndP && plainP[static_cast<unsigned char>(*q)])
+            ++q;
+        int run = 1 + static_cast<int>(q - p);
+        while (run >= m_buf_size - lth)
+            enlargeBuffer();
+        m_bufP[lth] = static_cast<char>(m_peekc);
+        memcpy(m_bufP + lth + 1, p, static_cast<size_t>(q - p));
+        lth += run;
+        m_inPosP = const_cast<char*>(q);
+        m_peekc = readChar();
+    } while (m_peekc >= 0 && plainP[m_peekc]);
+    return lth;
 }
 
 int CStreamTokenizer::charToken() {
@@ -216,6 +256,11 @@ int CStreamTokenizer::nextToken() {
     m_svalP = nullptr;
     int c;
     for (;;) {
+        while (isBlank(m_peekc)) {
+            if (m_peekc == '\n')
+                countLine();
+            m_peekc = readChar();
+        }
         c = charToken();
         if (c == -1) {
             static const char* eofP = stringCache("EOF");
@@ -228,6 +273,8 @@ int CStreamTokenizer::nextToken() {
             // quoted-string := q { char } q
             int q = c, lth = 0;
             for (;;) {
+                if (m_peekc >= 0 && kPlain.quoted[m_peekc])
+                    lth = takePlain(lth, kPlain.quoted);
                 c = charToken();
                 if (c == -1) {
                     fputs(unterminatedText(q), stdout);
@@ -265,6 +312,8 @@ int CStreamTokenizer::nextToken() {
                 break;
             store(lth++, c);
         }
+        if (m_peekc >= 0 && kPlain.word[m_peekc])
+            lth = takePlain(lth, kPlain.word);
         if (m_peekc == -1 || isWordEnd(m_peekc))
             break;
         c = charToken();
@@ -285,6 +334,10 @@ int CStreamTokenizer::quotedItem(int q, int lth, int* itemsP) {
     store(lth++, q);
     int simple = 1, escaped = 0;
     for (;;) {
+        if (m_peekc >= 0 && kPlain.aviQuoted[m_peekc]) {
+            lth = takePlain(lth, kPlain.aviQuoted);
+            escaped = 0;
+        }
         int c = charAVI();
         if (c == '\\') {
             escaped = !escaped;
@@ -321,6 +374,8 @@ int CStreamTokenizer::wordItem(int c, int lth, int* itemsP) {
         if (c == '\\')
             backslash = 1;
         store(lth++, c);
+        if (m_peekc >= 0 && kPlain.aviWord[m_peekc])
+            lth = takePlain(lth, kPlain.aviWord);
         if (m_peekc == -1 || isWordEnd(m_peekc))
             break;
         c = charAVI();

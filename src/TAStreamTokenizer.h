@@ -87,6 +87,10 @@ class CStreamTokenizer : public Cobject {
     void skipBlockComment(int raw);
     void skipLineComment(int raw);
     int quotedItem(int q, int lth, int* itemsP);
+    // Moves the look-ahead, which must be plain by plainP, and the plain
+    // characters after it into the text buffer at lth, as the character
+    // readers would one by one; returns the new length.
+    int takePlain(int lth, const unsigned char* plainP);
     int wordItem(int c, int lth, int* itemsP);
 };
 
