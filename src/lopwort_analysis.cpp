@@ -313,6 +313,13 @@ void visit(CEntityInstance* startP, int startDepth) {
         case Frame::Address: {
             f.phase = Frame::Uses;
             f.cursorP = f.eP->m_srcRelListP;
+            // The destinations' marks are read one after another below, and
+            // each is usually a miss: ask for the first few at once.
+            {
+                CRelationInstance* relP = f.cursorP;
+                for (int i = 0; relP && i < 16; ++i, relP = relP->m_next_srcP)
+                    __builtin_prefetch(&relP->m_dstP->m_visited);
+            }
             const char* typeP = f.eP->getType();
             if ((typeP[0] == 'F' || typeP[0] == 'V') && typeP[1] == 'A') {
                 CEntityInstance* parentP = f.eP->getParent();
