@@ -1,49 +1,85 @@
 // The entity cache. Every id is a text, and the string cache already finds a
 // text's slot (usually from the few texts just read, at no cost), so the
-// entities are filed there: each text's slot holds the list of the entities
-// with that id, newest first. An id that was never interned names no entity.
+// entities are filed there. A slot's pointer is the entity itself while one
+// entity has that id, which is nearly always; a second entity with the same
+// id turns it into a list of entries, newest first, marked by its low bit
+// (entities and entries are pointer-aligned, so that bit is free). An id
+// that was never interned names no entity.
 #include "EntityCache.h"
 
 #include "EntityInstance.h"
 #include "stringcache.h"
 
+#include <cstdint>
 #include <cstdio>
 
 int CEntityCache::m_count = 0;
+
+namespace {
+
+bool isList(void* p) { return (reinterpret_cast<uintptr_t>(p) & 1) != 0; }
+
+CEntry* listOf(void* p) {
+    return reinterpret_cast<CEntry*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t(1));
+}
+
+void* asList(CEntry* entryP) {
+    return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(entryP) | 1);
+}
+
+} // namespace
 
 CEntityCache::CEntityCache() { m_count = 0; }
 
 void CEntityCache::put(CEntityInstance* eP) {
     void** slotP = stringCacheUserSlot(eP->getId(), true);
-    CEntry* headP = static_cast<CEntry*>(*slotP);
-    for (CEntry* entryP = headP; entryP; entryP = entryP->m_nextP) {
-        if (entryP->m_valueP == eP)
+    void* p = *slotP;
+    if (p == nullptr) {
+        *slotP = eP;
+    } else if (!isList(p)) {
+        if (p == eP)
             return;
+        *slotP = asList(new CEntry(eP, new CEntry(static_cast<CEntityInstance*>(p), nullptr)));
+    } else {
+        CEntry* headP = listOf(p);
+        for (CEntry* entryP = headP; entryP; entryP = entryP->m_nextP) {
+            if (entryP->m_valueP == eP)
+                return;
+        }
+        *slotP = asList(new CEntry(eP, headP));
     }
-    *slotP = new CEntry(eP, headP);
     ++m_count;
 }
 
 CEntityInstance* CEntityCache::get(const char* idP) {
     void** slotP = stringCacheUserSlot(idP, false);
-    if (slotP == nullptr || *slotP == nullptr)
-        return nullptr;
-    return static_cast<CEntry*>(*slotP)->m_valueP;
+    void* p = slotP ? *slotP : nullptr;
+    if (p == nullptr || !isList(p))
+        return static_cast<CEntityInstance*>(p);
+    CEntry* headP = listOf(p);
+    return headP ? headP->m_valueP : nullptr;
 }
 
 void CEntityCache::remove(CEntityInstance* eP) {
     void** slotP = stringCacheUserSlot(eP->getId(), false);
-    CEntry* prevP = nullptr;
-    for (CEntry* entryP = slotP ? static_cast<CEntry*>(*slotP) : nullptr; entryP;
-         prevP = entryP, entryP = entryP->m_nextP) {
-        if (entryP->m_valueP == eP) {
-            if (prevP)
-                prevP->m_nextP = entryP->m_nextP;
-            else
-                *slotP = entryP->m_nextP;
-            delete entryP;
-            --m_count;
-            return;
+    void* p = slotP ? *slotP : nullptr;
+    if (p != nullptr && p == eP) {
+        *slotP = nullptr;
+        --m_count;
+        return;
+    }
+    if (p != nullptr && isList(p)) {
+        CEntry* prevP = nullptr;
+        for (CEntry* entryP = listOf(p); entryP; prevP = entryP, entryP = entryP->m_nextP) {
+            if (entryP->m_valueP == eP) {
+                if (prevP)
+                    prevP->m_nextP = entryP->m_nextP;
+                else
+                    *slotP = asList(entryP->m_nextP);
+                delete entryP;
+                --m_count;
+                return;
+            }
         }
     }
     fprintf(stderr, "EntityCache: can't remove %s\n", eP->getId());

@@ -96,14 +96,16 @@ void* newBlock(size_t payload) {
 
 } // namespace
 
-void* arena_alloc(size_t size) {
+namespace {
+
+void* arenaAligned(size_t size, size_t align) {
     if (size > SIZE_MAX - kAlign)
         outofmemory();
-    size = (size + kAlign - 1) & ~(kAlign - 1);
+    size = (size + align - 1) & ~(align - 1);
     if (size > kBlockSize / 4)
         return newBlock(size); // large requests get a block of their own
     // Texts are packed unaligned, so the next object may need padding.
-    size_t pad = (kAlign - reinterpret_cast<uintptr_t>(g_arenaNextP) % kAlign) % kAlign;
+    size_t pad = (align - reinterpret_cast<uintptr_t>(g_arenaNextP) % align) % align;
     if (size + pad > g_arenaLeft) {
         g_arenaNextP = static_cast<char*>(newBlock(kBlockSize));
         g_arenaLeft = kBlockSize;
@@ -116,6 +118,12 @@ void* arena_alloc(size_t size) {
     g_arenaLeft -= size;
     return p;
 }
+
+} // namespace
+
+void* arena_alloc(size_t size) { return arenaAligned(size, kAlign); }
+
+void* arena_alloc_pointer_aligned(size_t size) { return arenaAligned(size, alignof(void*)); }
 
 char* arena_strdup(const char* stringP, size_t n) {
     char* p;

@@ -15,6 +15,11 @@ char* dupstring(const char* stringP);
 // process through outofmemory() when the system refuses.
 void* arena_alloc(size_t size);
 
+// The same for objects made only of pointers and integers, such as those of
+// the fact base: aligned for a pointer, which packs a million relations in
+// an eighth less room than aligning each for anything.
+void* arena_alloc_pointer_aligned(size_t size);
+
 // Interns a copy of n bytes plus a terminating NUL in the arena.
 char* arena_strdup(const char* stringP, size_t n);
 
