@@ -9,14 +9,20 @@
 #include "RelationClass.h"
 #include "RelationInstance.h"
 #include "TaInput.h"
+#include "stringcache.h"
 #include "util.h"
+#include "xmalloc.h"
+
+#include <cstdint>
+#include <cstring>
 
 #include <strings.h>
 
 CLandscapeTokenStream::CLandscapeTokenStream(CTAInput* taP)
     : m_taInputP(taP), m_entityCacheP(taP->m_entityCacheP), m_token1P(nullptr),
       m_token2P(nullptr), m_ttype3(0), m_startLineno(-1), m_verbP(nullptr), m_objectP(nullptr),
-      m_subjectP(nullptr), m_relations(0) {}
+      m_subjectP(nullptr), m_relations(0), m_batchEnd(0), m_batchErrorP(nullptr),
+      m_batchTextP(nullptr), m_batchTextSize(0) {}
 
 void CLandscapeTokenStream::fatal(const char* whatP) {
     fprintf(stderr, "*** Error (%d): %s. Found '%s'\n", m_lineno, whatP, foundText());
@@ -136,6 +142,106 @@ int CLandscapeTokenStream::nextFactTriple() {
         fatal("Error in tuple parse");
     m_subjectP = m_svalP;
     return 1;
+}
+
+// The batch reader of fact triples: nextFactTriple, three words at a time,
+// with the words kept raw until the batch is read. Then every word is
+// hashed, the string cache is asked for all their slots, and only then are
+// they interned in order; the entity behind each is asked for too.
+int CLandscapeTokenStream::nextFactBatch() {
+    struct Word {
+        int offset, lth;
+        uint32_t hash;
+    };
+    Word words[FACT_BATCH * 3];
+    int lines[FACT_BATCH];
+    int nWords = 0, nTriples = 0, used = 0;
+    m_batchEnd = 0;
+    m_batchErrorP = nullptr;
+    // Appends the word just read to the batch's text.
+    auto keep = [&](int lth) {
+        if (m_batchTextP == nullptr || used + lth > m_batchTextSize) {
+            int size = m_batchTextSize > 0 ? m_batchTextSize : 4096;
+            while (used + lth > size) {
+                if (size > (1 << 29))
+                    outofmemory();
+                size *= 2;
+            }
+            m_batchTextP = static_cast<char*>(xrealloc1(m_batchTextP, static_cast<unsigned>(size)));
+            m_batchTextSize = size;
+        }
+        memcpy(m_batchTextP + used, m_bufP, static_cast<size_t>(lth));
+        words[nWords++] = {used, lth, 0};
+        used += lth;
+    };
+    while (nTriples < FACT_BATCH) {
+        m_startLineno = m_lineno;
+        int lth = 0;
+        int t = nextRawToken(&lth);
+        if (t == TT_EOF) {
+            m_batchEnd = 1;
+            break;
+        }
+        if (t != TT_WORD) {
+            m_batchErrorP = "Expecting word token";
+            break;
+        }
+        keep(lth);
+        if (nextRawToken(&lth) != TT_WORD) {
+            m_batchErrorP = "Expecting word token";
+            --nWords;
+            break;
+        }
+        keep(lth);
+        t = nextRawToken(&lth);
+        if (t == TT_COLON) {
+            // The next header: its two words wait for nextSection.
+            Word& w1 = words[nWords - 2];
+            Word& w2 = words[nWords - 1];
+            const char* word1P = stringCache(m_batchTextP + w1.offset, static_cast<unsigned>(w1.lth));
+            const char* word2P = stringCache(m_batchTextP + w2.offset, static_cast<unsigned>(w2.lth));
+            pendHeader(word1P, word2P);
+            nWords -= 2;
+            m_batchEnd = 1;
+            break;
+        }
+        if (t != TT_WORD) {
+            m_batchErrorP = "Error in tuple parse";
+            nWords -= 2;
+            break;
+        }
+        keep(lth);
+        lines[nTriples++] = m_lineno;
+    }
+    for (int i = 0; i < nWords; ++i) {
+        words[i].hash = cacheHash(m_batchTextP + words[i].offset, static_cast<unsigned>(words[i].lth));
+        stringCachePrefetch(words[i].hash);
+    }
+    const char* interned[FACT_BATCH * 3];
+    for (int i = 0; i < nWords; ++i) {
+        void* userP = nullptr;
+        interned[i] = stringCacheHashed(m_batchTextP + words[i].offset,
+                                        static_cast<unsigned>(words[i].lth), words[i].hash, &userP);
+        // An entity is filed there as itself (low bit clear): its lists are
+        // what the triple will change.
+        if (userP != nullptr && (reinterpret_cast<uintptr_t>(userP) & 1) == 0)
+            __builtin_prefetch(&static_cast<CEntityInstance*>(userP)->m_srcRelListP, 1);
+    }
+    for (int i = 0; i < nTriples; ++i) {
+        m_batch[i] = {interned[3 * i], interned[3 * i + 1], interned[3 * i + 2], lines[i]};
+    }
+    if (nTriples > 0) {
+        m_verbP = m_batch[nTriples - 1].verbP;
+        m_objectP = m_batch[nTriples - 1].objectP;
+        m_subjectP = m_batch[nTriples - 1].subjectP;
+    }
+    return nTriples;
+}
+
+int CLandscapeTokenStream::endFactBatch() {
+    if (m_batchErrorP != nullptr)
+        fatal(m_batchErrorP);
+    return m_batchEnd == 0;
 }
 
 // schema-record := ( word | "(" word ")" ) "{" { assignment } "}"

@@ -79,10 +79,14 @@ void CStreamTokenizer::open(const char* filenameP) {
         // A directory opens on Linux but cannot be read: refuse it here, as
         // a file that cannot be opened, rather than fail at the first read.
         struct stat st;
-        if (m_F != nullptr && fstat(fileno(m_F), &st) == 0 && S_ISDIR(st.st_mode)) {
+        bool statted = m_F != nullptr && fstat(fileno(m_F), &st) == 0;
+        if (statted && S_ISDIR(st.st_mode)) {
             fclose(m_F);
             m_F = nullptr;
         }
+        // Fact files hold a distinct text every couple of hundred bytes.
+        if (m_F != nullptr && statted && S_ISREG(st.st_mode))
+            stringCacheReserve(static_cast<size_t>(st.st_size) / 256);
         if (m_F == nullptr) {
             fprintf(stderr, "Can't open %s\n", m_filenameP);
             error_exit(2);
@@ -253,6 +257,27 @@ int CStreamTokenizer::nextToken() {
         m_pushedBack = 0;
         return m_ttype;
     }
+    int lth;
+    int t = nextRawToken(&lth);
+    if (t == TT_WORD)
+        m_svalP = getString(lth);
+    return t;
+}
+
+int CStreamTokenizer::nextRawToken(int* lthP) {
+    if (m_pushedBack) {
+        m_pushedBack = 0;
+        if (m_ttype == TT_WORD && m_svalP != nullptr) {
+            // A word pushed back was read interned: give its text again.
+            int lth = static_cast<int>(strlen(m_svalP));
+            while (lth >= m_buf_size)
+                enlargeBuffer();
+            memcpy(m_bufP, m_svalP, static_cast<size_t>(lth));
+            *lthP = lth;
+            m_svalP = nullptr;
+        }
+        return m_ttype;
+    }
     m_svalP = nullptr;
     int c;
     for (;;) {
@@ -284,7 +309,7 @@ int CStreamTokenizer::nextToken() {
                     break;
                 store(lth++, c);
             }
-            m_svalP = getString(lth);
+            *lthP = lth;
             return TT_WORD;
         }
         if (c == '/' && m_peekc == '*') {
@@ -320,9 +345,11 @@ int CStreamTokenizer::nextToken() {
         if (c == -1)
             break; // a lone backslash just before the end of input
     }
-    m_svalP = getString(lth);
-    if (lth == 1 && m_bufP[0] == ':')
+    *lthP = lth;
+    if (lth == 1 && m_bufP[0] == ':') {
+        m_svalP = getString(lth);
         return TT_COLON;
+    }
     return TT_WORD;
 }
 

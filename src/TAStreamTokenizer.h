@@ -44,6 +44,11 @@ class CStreamTokenizer : public Cobject {
     int lineno() const { return m_lineno; }
 
     int nextToken();
+    // The same, except that a word is not interned: its text is left in the
+    // text buffer (m_bufP, *lthP bytes, not terminated) until the next read,
+    // and m_svalP is null. A reader that takes many words at once interns
+    // them together (see stringCachePrefetch).
+    int nextRawToken(int* lthP);
     void pushBack(int ttype) {
         m_pushedBack = 1;
         m_ttype = ttype;

@@ -70,9 +70,11 @@ unsigned g_width = 0;
 unsigned g_count = 0;
 unsigned g_generation = 0; // grows with the table: slot numbers change
 
-// The most recently interned texts: their hashes and, while the table has
-// not grown since, their slots.
-const unsigned kRecent = 4;
+// The texts interned lately, each in a place chosen by its address: their
+// hashes and, while the table has not grown since, their slots. A reader
+// interns a word and soon uses it as a key; this finds it again without
+// hashing it anew.
+const unsigned kRecent = 256;
 struct Recent {
     const char* stringP;
     uint32_t hash;
@@ -80,7 +82,11 @@ struct Recent {
     unsigned generation;
 };
 Recent g_recent[kRecent];
-unsigned g_recentNext = 0;
+
+unsigned recentIndex(const char* stringP) {
+    uintptr_t a = reinterpret_cast<uintptr_t>(stringP);
+    return static_cast<unsigned>((a ^ (a >> 8) ^ (a >> 16)) % kRecent);
+}
 
 const unsigned kNone = ~0u;
 
@@ -108,24 +114,22 @@ void grow() {
     ++g_generation;
 }
 
+unsigned g_reserve = STRING_CACHE_WIDTH;
+
 void ensureTable() {
     if (g_tableP == nullptr) {
-        g_width = STRING_CACHE_WIDTH;
+        g_width = g_reserve;
         g_tableP = newTable(g_width);
     }
 }
 
 void remember(const char* stringP, uint32_t hash, unsigned slot) {
-    g_recent[g_recentNext] = {stringP, hash, slot, g_generation};
-    g_recentNext = (g_recentNext + 1) % kRecent;
+    g_recent[recentIndex(stringP)] = {stringP, hash, slot, g_generation};
 }
 
 const Recent* recent(const char* stringP) {
-    for (unsigned i = 0; i < kRecent; ++i) {
-        if (g_recent[i].stringP == stringP && stringP != nullptr)
-            return &g_recent[i];
-    }
-    return nullptr;
+    const Recent& r = g_recent[recentIndex(stringP)];
+    return r.stringP == stringP && stringP != nullptr ? &r : nullptr;
 }
 
 // The slot of the text, interning it when create is set; kNone when it is
@@ -174,6 +178,26 @@ const char* stringCache(const char* stringP, unsigned lth) {
 
 const char* stringCache(const char* stringP) {
     return stringCache(stringP, static_cast<unsigned>(strlen(stringP)));
+}
+
+void stringCacheReserve(size_t texts) {
+    if (g_tableP != nullptr || texts > 0x40000000u)
+        return;
+    while (g_reserve / 4 * 3 < texts)
+        g_reserve *= 2;
+}
+
+void stringCachePrefetch(uint32_t hash) {
+    ensureTable();
+    __builtin_prefetch(&g_tableP[hash & (g_width - 1)]);
+}
+
+const char* stringCacheHashed(const char* stringP, unsigned lth, uint32_t hash, void** userPP) {
+    unsigned slot = lookup(stringP, lth, hash, true);
+    const char* resultP = g_tableP[slot].stringP;
+    remember(resultP, hash, slot);
+    *userPP = g_tableP[slot].userP;
+    return resultP;
 }
 
 void** stringCacheUserSlot(const char* stringP, bool create) {

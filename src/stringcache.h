@@ -4,6 +4,7 @@
 #ifndef LOPWORT_STRINGCACHE_H
 #define LOPWORT_STRINGCACHE_H
 
+#include <cstddef>
 #include <cstdint>
 
 // The hash of all three caches. It mixes every byte into every bit of the
@@ -21,6 +22,19 @@ const char* stringCache(const char* stringP);
 // The same for a text of known length that need not be NUL-terminated; it
 // must hold no NUL byte within those lth bytes.
 const char* stringCache(const char* stringP, unsigned lth);
+
+// Makes room for about that many texts from the start, when nothing has been
+// interned yet, so that a large input does not pay for doubling the table
+// step by step; a wrong guess costs only room or later doubling.
+void stringCacheReserve(size_t texts);
+
+// For a reader that takes many texts at once: it hashes them all (cacheHash
+// with the length), asks for their slots with stringCachePrefetch, so that
+// the table's misses overlap, and then interns each with its hash. *userPP
+// receives the text's entity-cache pointer (below), for asking ahead for the
+// entity too.
+void stringCachePrefetch(uint32_t hash);
+const char* stringCacheHashed(const char* stringP, unsigned lth, uint32_t hash, void** userPP);
 
 // Each interned text carries one pointer for the entity cache, which files
 // entities under the text of their id there rather than in a table of its
