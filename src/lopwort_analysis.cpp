@@ -290,8 +290,7 @@ void trace(CEntityInstance* eP, int depth) {
 // Steps 1 to 3 of a visit: the special-name stop, the mark and the trace.
 // Returns false when the entity is not entered.
 bool enter(CEntityInstance* eP, int depth) {
-    const char* mangleP = eP->getAttribute("mangle");
-    if (mangleP && mangleP[0] == '_' && mangleP[1] == 'Z' && mangleP[2] == 'T')
+    if (eP->m_specialMangle) // a "mangle" beginning with "_ZT"
         return false;
     eP->m_visited = 1;
     if (g_tree_flag)
