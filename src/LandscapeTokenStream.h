@@ -8,7 +8,13 @@
 
 #include "TAStreamTokenizer.h"
 
+#include <array>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 class CEntityCache;
+class CEntityInstance;
 class CLandscapeObject;
 class CTAInput;
 
@@ -73,6 +79,19 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     const char* m_batchErrorP;
     char* m_batchTextP; // the batch's words, read before they are interned
     int m_batchTextSize;
+
+    struct BatchWord {
+        int offset, lth;
+        uint32_t hash;
+        const char* internedP;
+    };
+    std::vector<BatchWord> m_words;
+    std::vector<std::pair<int, int>> m_pairs;
+    std::vector<std::array<int, 3>> m_records;
+
+    int readFactRecords(CEntityInstance** partialPP, const char** idPP, int* tP);
+    int afterEntityId(const char* idP, int t);
+    CEntityInstance* recordEntity(const char* idP);
 
     const char* foundText() const { return m_svalP ? m_svalP : "(null)"; }
     [[noreturn]] void fatal(const char* whatP);

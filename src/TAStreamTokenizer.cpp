@@ -421,11 +421,16 @@ int CStreamTokenizer::wordItem(int c, int lth, int* itemsP) {
 // value := item | "(" { value } ")", read raw with the look-ahead of
 // nextToken. Nesting is counted, not recursed, so deep lists cost no stack.
 const char* CStreamTokenizer::nextAVI() {
+    int lth;
+    return nextRawAVI(&lth) ? getString(lth) : nullptr;
+}
+
+int CStreamTokenizer::nextRawAVI(int* lthP) {
     int depth = 0, lth = 0, items = 0, openPos = -1;
     int c = charAVI();
     for (;;) {
         if (c == -1)
-            return nullptr;
+            return 0;
         if (isBlank(c)) {
             c = charAVI();
             continue;
@@ -444,7 +449,7 @@ const char* CStreamTokenizer::nextAVI() {
         } else if (c == ')') {
             if (depth == 0) {
                 fprintf(stderr, "Bad nesting of () at %d\n", m_lineno);
-                return nullptr;
+                return 0;
             }
             // Inside a list the text ends with its "(" or an item's space.
             if (m_bufP[lth - 1] == '(') {
@@ -471,7 +476,7 @@ const char* CStreamTokenizer::nextAVI() {
         } else if (isWordEnd(c)) {
             // "=", "{" or "}": no value here; the token is for nextToken.
             pushBack(c);
-            return nullptr;
+            return 0;
         } else {
             lth = wordItem(c, lth, &items);
         }
@@ -481,8 +486,9 @@ const char* CStreamTokenizer::nextAVI() {
             continue;
         }
         if (items == 0)
-            return nullptr;
-        return getString(lth);
+            return 0;
+        *lthP = lth;
+        return 1;
     }
 }
 

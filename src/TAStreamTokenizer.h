@@ -54,6 +54,9 @@ class CStreamTokenizer : public Cobject {
         m_ttype = ttype;
     }
     const char* nextAVI();
+    // The same, except that the value is not interned: 1 with its text left
+    // in the text buffer (*lthP bytes), or 0 where nextAVI gives null.
+    int nextRawAVI(int* lthP);
 
     int charToken();
     int charAVI();
