@@ -75,6 +75,11 @@ attributeListT* getAttributeListEntry() {
     return &g_cacheP[left];
 }
 
+void attributeCachePrefetch(const char* idP, const char* aviP) {
+    if (g_tableP != nullptr)
+        __builtin_prefetch(&g_tableP[pairHash(idP, aviP) & (g_width - 1)]);
+}
+
 CAttribute* attributeCache(const char* idP, const char* aviP) {
     if (g_tableP == nullptr) {
         g_width = kStartWidth;

@@ -3,6 +3,7 @@
 // leaves the two words pending for nextSection and ends its section.
 #include "LandscapeTokenStream.h"
 
+#include "AttributeCache.h"
 #include "EntityCache.h"
 #include "EntityClass.h"
 #include "EntityInstance.h"
@@ -218,6 +219,8 @@ int CLandscapeTokenStream::nextFactBatch() {
         words[i].hash = cacheHash(m_batchTextP + words[i].offset, static_cast<unsigned>(words[i].lth));
         stringCachePrefetch(words[i].hash);
     }
+    for (int i = 0; i < nWords; ++i)
+        stringCachePrefetchText(words[i].hash);
     const char* interned[FACT_BATCH * 3];
     for (int i = 0; i < nWords; ++i) {
         void* userP = nullptr;
@@ -493,6 +496,8 @@ int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const ch
         w.hash = cacheHash(m_batchTextP + w.offset, static_cast<unsigned>(w.lth));
         stringCachePrefetch(w.hash);
     }
+    for (BatchWord& w : m_words)
+        stringCachePrefetchText(w.hash);
     for (BatchWord& w : m_words) {
         void* userP = nullptr;
         w.internedP = stringCacheHashed(m_batchTextP + w.offset, static_cast<unsigned>(w.lth),
@@ -500,6 +505,9 @@ int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const ch
         if (userP != nullptr && (reinterpret_cast<uintptr_t>(userP) & 1) == 0)
             __builtin_prefetch(&static_cast<CEntityInstance*>(userP)->m_attributesP, 1);
     }
+    for (const std::pair<int, int>& pair : m_pairs)
+        attributeCachePrefetch(m_words[pair.first].internedP,
+                               pair.second >= 0 ? m_words[pair.second].internedP : nullptr);
     for (size_t r = 0; r < m_records.size(); ++r) {
         const std::array<int, 3>& record = m_records[r]; // id, first pair, pairs
         const char* idP = m_words[record[0]].internedP;

@@ -192,6 +192,19 @@ void stringCachePrefetch(uint32_t hash) {
     __builtin_prefetch(&g_tableP[hash & (g_width - 1)]);
 }
 
+void stringCachePrefetchText(uint32_t hash) {
+    ensureTable();
+    for (unsigned i = hash & (g_width - 1);; i = (i + 1) & (g_width - 1)) {
+        const Slot& s = g_tableP[i];
+        if (s.hash == 0)
+            return;
+        if (s.hash == hash) {
+            __builtin_prefetch(s.stringP);
+            return;
+        }
+    }
+}
+
 const char* stringCacheHashed(const char* stringP, unsigned lth, uint32_t hash, void** userPP) {
     unsigned slot = lookup(stringP, lth, hash, true);
     const char* resultP = g_tableP[slot].stringP;

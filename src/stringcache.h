@@ -30,10 +30,14 @@ void stringCacheReserve(size_t texts);
 
 // For a reader that takes many texts at once: it hashes them all (cacheHash
 // with the length), asks for their slots with stringCachePrefetch, so that
-// the table's misses overlap, and then interns each with its hash. *userPP
+// the table's misses overlap, then for the texts (stringCachePrefetchText),
+// and then interns each with its hash. *userPP
 // receives the text's entity-cache pointer (below), for asking ahead for the
 // entity too.
 void stringCachePrefetch(uint32_t hash);
+// Once the slots have arrived: asks for the text that a hash leads to, which
+// interning compares with.
+void stringCachePrefetchText(uint32_t hash);
 const char* stringCacheHashed(const char* stringP, unsigned lth, uint32_t hash, void** userPP);
 
 // Each interned text carries one pointer for the entity cache, which files
