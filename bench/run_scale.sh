@@ -25,36 +25,43 @@ for tool in lopwort bench_gen_facts bench_stages; do
     [ -x "$BUILD/$tool" ] || { echo "missing $BUILD/$tool: build first" >&2; exit 1; }
 done
 
-# Seconds and peak KB of one run, best time of REPEAT: "SECONDS KB".
+# Wall seconds, peak KB and CPU seconds (user + system) of one run, from
+# the run with the best wall time of REPEAT: "SECONDS KB CPU". The machine may
+# be shared; CPU time shows how much of a wall time was waiting for it.
 measure() {
-    local best="" kb=0 out
+    local best="" kb=0 cpu=0 out
     for _ in $(seq "$REPEAT"); do
-        /usr/bin/time -o "$DIR/lopwort-scale.time" -f "%e %M" "$@" >/dev/null 2>&1
+        /usr/bin/time -o "$DIR/lopwort-scale.time" -f "%e %M %U %S" "$@" >/dev/null 2>&1
         out=$(tail -1 "$DIR/lopwort-scale.time")
-        local t=${out% *} k=${out#* }
-        if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
+        read -r t k u s <<<"$out"
+        if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then
+            best=$t
+            cpu=$(awk "BEGIN{print $u + $s}")
+        fi
         [ "$k" -gt "$kb" ] && kb=$k
     done
-    echo "$best $kb"
+    echo "$best $kb $cpu"
 }
 
 declare -A TIME
-printf '%-9s %8s %9s %7s %6s %9s %6s  %s\n' N file_MB lopwort_s wc_s ratio peak_MB ratio \
-    "stages: load consolidate search report (s)"
+printf '%-9s %8s %9s %7s %6s %9s %6s %14s  %s\n' N file_MB lopwort_s wc_s ratio peak_MB ratio \
+    "cpu_s(lw/wc)" "stages: load consolidate search report (s)"
 for n in "${SIZES[@]}"; do
     file="$DIR/lopwort-scale-$n-$SEED.ta"
     [ -s "$file" ] || "$BUILD/bench_gen_facts" --seed "$SEED" "$n" "$file" 2>/dev/null
     cat "$file" >/dev/null # from the page cache for every run below
     bytes=$(stat -c %s "$file")
-    read -r wc_s _ <<<"$(measure wc -w "$file")"
-    read -r lw_s lw_kb <<<"$(measure "$BUILD/lopwort" "$file")"
+    read -r wc_s _ wc_cpu <<<"$(measure wc -w "$file")"
+    read -r lw_s lw_kb lw_cpu <<<"$(measure "$BUILD/lopwort" "$file")"
     stages=$("$BUILD/bench_stages" "$file" 2>&1 >/dev/null |
         awk '$1=="load"{l=$2} $1=="consolidate"{c=$2} $1=="search"{s=$2} $1=="report"{r=$2}
              END{printf "%s %s %s %s", l, c, s, r}')
     TIME[$n]=$lw_s
-    awk -v n="$n" -v b="$bytes" -v lw="$lw_s" -v wc="$wc_s" -v kb="$lw_kb" -v st="$stages" 'BEGIN{
-        printf "%-9d %8.1f %9.2f %7.2f %6.2f %9.1f %6.2f  %s\n",
-            n, b/1048576, lw, wc, (wc > 0 ? lw/wc : 0), kb/1024, kb*1024/b, st }'
+    awk -v n="$n" -v b="$bytes" -v lw="$lw_s" -v wc="$wc_s" -v kb="$lw_kb" -v st="$stages" \
+        -v lc="$lw_cpu" -v wcc="$wc_cpu" 'BEGIN{
+        printf "%-9d %8.1f %9.2f %7.2f %6.2f %9.1f %6.2f %14s  %s\n",
+            n, b/1048576, lw, wc, (wc > 0 ? lw/wc : 0), kb/1024, kb*1024/b,
+            sprintf("%.2f/%.2f", lc, wcc), st }'
 done
 
 prev=""
