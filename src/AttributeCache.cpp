@@ -1,10 +1,12 @@
 // The attribute cache: one shared CAttribute per distinct (id, value) pair,
-// found through a chained hash table that starts at 16384 chains and doubles,
-// order-preserving, when the pairs outnumber the chains.
+// found through an open-addressed table (linear probing) whose slots hold the
+// pair's hash beside the attribute, so that a lookup reads an attribute only
+// when the hashes agree. The table doubles before it is 3/4 full.
 #include "AttributeCache.h"
 
 #include "Attribute.h"
 #include "stringcache.h"
+#include "util.h"
 #include "xmalloc.h"
 
 #include <cstdlib>
@@ -14,7 +16,12 @@ namespace {
 
 const unsigned kStartWidth = 16384;
 
-attributeListT** g_tableP = nullptr;
+struct Slot {
+    uint32_t hash; // 0 for an empty slot
+    CAttribute* attributeP;
+};
+
+Slot* g_tableP = nullptr;
 unsigned g_width = 0;
 unsigned g_count = 0;
 
@@ -27,42 +34,34 @@ uint32_t pairHash(const char* idP, const char* aviP) {
     uint32_t h = cacheHash(idP);
     if (aviP != nullptr)
         h = h * 31u + cacheHash(aviP);
-    return h;
+    return h != 0 ? h : 1;
 }
 
-bool sameValue(const char* aP, const char* bP) {
+bool sameText(const char* aP, const char* bP) {
     if (aP == nullptr || bP == nullptr)
         return aP == bP;
     return aP == bP || strcmp(aP, bP) == 0;
 }
 
-attributeListT** newTable(unsigned width) {
-    attributeListT** tableP =
-        static_cast<attributeListT**>(arena_alloc(sizeof(attributeListT*) * width));
-    memset(tableP, 0, sizeof(attributeListT*) * width);
-    return tableP;
+Slot* newTable(unsigned width) {
+    return static_cast<Slot*>(table_alloc(sizeof(Slot) * static_cast<size_t>(width)));
 }
 
 void grow() {
+    if (g_width > 0x7fffffffu)
+        outofmemory();
     unsigned width = g_width * 2;
-    attributeListT** tableP = newTable(width);
-    attributeListT*** tailsP =
-        static_cast<attributeListT***>(xmalloc1(sizeof(attributeListT**) * width));
-    for (unsigned i = 0; i < width; ++i)
-        tailsP[i] = &tableP[i];
+    Slot* tableP = newTable(width);
     for (unsigned i = 0; i < g_width; ++i) {
-        attributeListT* entryP = g_tableP[i];
-        while (entryP) {
-            attributeListT* nextP = entryP->nextP;
-            CAttribute* aP = entryP->attributeP;
-            unsigned index = pairHash(aP->m_idP, aP->m_aviP) & (width - 1);
-            entryP->nextP = nullptr;
-            *tailsP[index] = entryP;
-            tailsP[index] = &entryP->nextP;
-            entryP = nextP;
-        }
+        const Slot& s = g_tableP[i];
+        if (s.hash == 0)
+            continue;
+        unsigned j = s.hash & (width - 1);
+        while (tableP[j].hash != 0)
+            j = (j + 1) & (width - 1);
+        tableP[j] = s;
     }
-    free(tailsP);
+    table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
     g_tableP = tableP;
     g_width = width;
 }
@@ -79,6 +78,7 @@ attributeListT* getAttributeListEntry() {
 }
 
 void attributeCacheReset() {
+    table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
     g_tableP = nullptr;
     g_width = 0;
     g_count = 0;
@@ -86,23 +86,29 @@ void attributeCacheReset() {
     g_entriesLeft = 0;
 }
 
+void attributeCachePrefetch(const char* idP, const char* aviP) {
+    if (g_tableP != nullptr)
+        __builtin_prefetch(&g_tableP[pairHash(idP, aviP) & (g_width - 1)]);
+}
+
 CAttribute* attributeCache(const char* idP, const char* aviP) {
     if (g_tableP == nullptr) {
         g_width = kStartWidth;
         g_tableP = newTable(g_width);
     }
-    unsigned index = pairHash(idP, aviP) & (g_width - 1);
-    for (attributeListT* entryP = g_tableP[index]; entryP; entryP = entryP->nextP) {
-        CAttribute* aP = entryP->attributeP;
-        if ((aP->m_idP == idP || strcmp(aP->m_idP, idP) == 0) && sameValue(aP->m_aviP, aviP))
+    uint32_t hash = pairHash(idP, aviP);
+    for (unsigned i = hash & (g_width - 1);; i = (i + 1) & (g_width - 1)) {
+        Slot& s = g_tableP[i];
+        if (s.hash == 0) {
+            s.hash = hash;
+            s.attributeP = new CAttribute(idP, aviP);
+            CAttribute* resultP = s.attributeP;
+            if (++g_count > g_width / 4 * 3)
+                grow();
+            return resultP;
+        }
+        CAttribute* aP = s.attributeP;
+        if (s.hash == hash && sameText(aP->m_idP, idP) && sameText(aP->m_aviP, aviP))
             return aP;
     }
-    attributeListT* entryP = getAttributeListEntry();
-    entryP->nextP = g_tableP[index];
-    g_tableP[index] = entryP;
-    entryP->attributeP = new CAttribute(idP, aviP);
-    CAttribute* resultP = entryP->attributeP;
-    if (++g_count > g_width)
-        grow();
-    return resultP;
 }

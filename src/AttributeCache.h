@@ -10,6 +10,9 @@ class CAttribute;
 // Callers pass interned texts; nothing is copied. aviP may be null.
 CAttribute* attributeCache(const char* idP, const char* aviP);
 attributeListT* getAttributeListEntry();
+// Asks for the table slot of a pair ahead of attributeCache, for a reader
+// that has several pairs in hand.
+void attributeCachePrefetch(const char* idP, const char* aviP);
 
 // Forgets every pair and list entry, like stringCacheReset.
 void attributeCacheReset();

@@ -1,104 +1,89 @@
-// The entity cache: a chained hash table keyed on entity ids, new entries at
-// the head of their chain. It starts at 262144 chains and doubles, keeping
-// the order within each chain, when the entries outnumber the chains.
+// The entity cache. Every id is a text, and the string cache already finds a
+// text's slot (usually from the few texts just read, at no cost), so the
+// entities are filed there. A slot's pointer is the entity itself while one
+// entity has that id, which is nearly always; a second entity with the same
+// id turns it into a list of entries, newest first, marked by its low bit
+// (entities and entries are pointer-aligned, so that bit is free). An id
+// that was never interned names no entity.
 #include "EntityCache.h"
 
 #include "EntityInstance.h"
 #include "stringcache.h"
-#include "xmalloc.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
-CEntry** CEntityCache::m_table = nullptr;
 int CEntityCache::m_count = 0;
 
 namespace {
 
-unsigned g_width = 0;
+bool isList(void* p) { return (reinterpret_cast<uintptr_t>(p) & 1) != 0; }
 
-void ensureTable() {
-    if (CEntityCache::m_table == nullptr) {
-        g_width = ENTITY_CACHE_WIDTH;
-        CEntityCache::m_table = static_cast<CEntry**>(xmalloc1(sizeof(CEntry*) * g_width));
-        memset(CEntityCache::m_table, 0, sizeof(CEntry*) * g_width);
-    }
+CEntry* listOf(void* p) {
+    return reinterpret_cast<CEntry*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t(1));
 }
 
-void grow() {
-    unsigned width = g_width * 2;
-    CEntry** tableP = static_cast<CEntry**>(xmalloc1(sizeof(CEntry*) * width));
-    memset(tableP, 0, sizeof(CEntry*) * width);
-    CEntry*** tailsP = static_cast<CEntry***>(xmalloc1(sizeof(CEntry**) * width));
-    for (unsigned i = 0; i < width; ++i)
-        tailsP[i] = &tableP[i];
-    for (unsigned i = 0; i < g_width; ++i) {
-        CEntry* entryP = CEntityCache::m_table[i];
-        while (entryP) {
-            CEntry* nextP = entryP->m_nextP;
-            unsigned index = cacheHash(entryP->m_valueP->getId()) & (width - 1);
-            entryP->m_nextP = nullptr;
-            *tailsP[index] = entryP;
-            tailsP[index] = &entryP->m_nextP;
-            entryP = nextP;
-        }
-    }
-    free(tailsP);
-    free(CEntityCache::m_table);
-    CEntityCache::m_table = tableP;
-    g_width = width;
+void* asList(CEntry* entryP) {
+    return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(entryP) | 1);
 }
 
 } // namespace
 
 CEntityCache::CEntityCache() { m_count = 0; }
 
-// The table itself stays, emptied: a harness resets after every input, and
-// a fresh table of this size would cost more than the input.
-void CEntityCache::reset() {
-    if (m_table != nullptr)
-        memset(m_table, 0, sizeof(CEntry*) * g_width);
-    m_count = 0;
-}
+// The entities are filed in the string cache's slots, which its own reset
+// empties; only the count is kept here.
+void CEntityCache::reset() { m_count = 0; }
 
 void CEntityCache::put(CEntityInstance* eP) {
-    ensureTable();
-    unsigned index = cacheHash(eP->getId()) & (g_width - 1);
-    for (CEntry* entryP = m_table[index]; entryP; entryP = entryP->m_nextP) {
-        if (entryP->m_valueP == eP)
+    void** slotP = stringCacheUserSlot(eP->getId(), true);
+    void* p = *slotP;
+    if (p == nullptr) {
+        *slotP = eP;
+    } else if (!isList(p)) {
+        if (p == eP)
             return;
+        *slotP = asList(new CEntry(eP, new CEntry(static_cast<CEntityInstance*>(p), nullptr)));
+    } else {
+        CEntry* headP = listOf(p);
+        for (CEntry* entryP = headP; entryP; entryP = entryP->m_nextP) {
+            if (entryP->m_valueP == eP)
+                return;
+        }
+        *slotP = asList(new CEntry(eP, headP));
     }
-    m_table[index] = new CEntry(eP, m_table[index]);
     ++m_count;
-    if (static_cast<unsigned>(m_count) > g_width)
-        grow();
 }
 
 CEntityInstance* CEntityCache::get(const char* idP) {
-    ensureTable();
-    unsigned index = cacheHash(idP) & (g_width - 1);
-    for (CEntry* entryP = m_table[index]; entryP; entryP = entryP->m_nextP) {
-        const char* entryIdP = entryP->m_valueP->getId();
-        if (entryIdP == idP || strcmp(entryIdP, idP) == 0)
-            return entryP->m_valueP;
-    }
-    return nullptr;
+    void** slotP = stringCacheUserSlot(idP, false);
+    void* p = slotP ? *slotP : nullptr;
+    if (p == nullptr || !isList(p))
+        return static_cast<CEntityInstance*>(p);
+    CEntry* headP = listOf(p);
+    return headP ? headP->m_valueP : nullptr;
 }
 
 void CEntityCache::remove(CEntityInstance* eP) {
-    ensureTable();
-    unsigned index = cacheHash(eP->getId()) & (g_width - 1);
-    CEntry* prevP = nullptr;
-    for (CEntry* entryP = m_table[index]; entryP; prevP = entryP, entryP = entryP->m_nextP) {
-        if (entryP->m_valueP == eP) {
-            if (prevP)
-                prevP->m_nextP = entryP->m_nextP;
-            else
-                m_table[index] = entryP->m_nextP;
-            delete entryP;
-            --m_count;
-            return;
+    void** slotP = stringCacheUserSlot(eP->getId(), false);
+    void* p = slotP ? *slotP : nullptr;
+    if (p != nullptr && p == eP) {
+        *slotP = nullptr;
+        --m_count;
+        return;
+    }
+    if (p != nullptr && isList(p)) {
+        CEntry* prevP = nullptr;
+        for (CEntry* entryP = listOf(p); entryP; prevP = entryP, entryP = entryP->m_nextP) {
+            if (entryP->m_valueP == eP) {
+                if (prevP)
+                    prevP->m_nextP = entryP->m_nextP;
+                else
+                    *slotP = asList(entryP->m_nextP);
+                delete entryP;
+                --m_count;
+                return;
+            }
         }
     }
     fprintf(stderr, "EntityCache: can't remove %s\n", eP->getId());

@@ -1,4 +1,4 @@
-// Finds an entity by its id while a fact file loads. One program-wide table;
+// Finds an entity by its id while a fact file loads. One program-wide index;
 // among several entities with one id, the one entered last is found.
 #ifndef LOPWORT_ENTITYCACHE_H
 #define LOPWORT_ENTITYCACHE_H
@@ -7,6 +7,8 @@
 
 class CEntityInstance;
 
+// One entered instance; m_nextP leads to the instance entered before it
+// under the same id.
 class CEntry : public Cobject {
   public:
     CEntry* m_nextP;
@@ -15,12 +17,8 @@ class CEntry : public Cobject {
     CEntry(CEntityInstance* valueP, CEntry* nextP) : m_nextP(nextP), m_valueP(valueP) {}
 };
 
-// The starting number of chains; the table doubles when entries outnumber it.
-const unsigned ENTITY_CACHE_WIDTH = 262144;
-
 class CEntityCache : public Cobject {
   public:
-    static CEntry** m_table;
     static int m_count;
 
     CEntityCache();

@@ -15,7 +15,8 @@
 
 CEntityInstance::CEntityInstance(CEntityClass* ecP, const char* idP)
     : m_srcRelListP(nullptr), m_dstRelListP(nullptr), m_nextInClassP(nullptr),
-      m_nextInOrderP(nullptr), m_visited(0), m_fullpathP(nullptr), m_lineno(NO_LINENO) {
+      m_nextInOrderP(nullptr), m_visited(0), m_specialMangle(0), m_fullpathP(nullptr),
+      m_lineno(NO_LINENO) {
     setParentClass(ecP);
     m_nextInClassP = ecP->m_entityInstancesP;
     ecP->m_entityInstancesP = this;
@@ -47,6 +48,8 @@ void CEntityInstance::putAttribute(const char* idP, const char* valueP) {
     }
     if (strcmp(idP, "file") == 0)
         m_fullpathP = valueP;
+    if (strcmp(idP, "mangle") == 0)
+        m_specialMangle = valueP != nullptr && strncmp(valueP, "_ZT", 3) == 0;
     CLandscapeObject::putAttribute(idP, valueP);
 }
 

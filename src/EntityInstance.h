@@ -19,6 +19,10 @@ class CEntityInstance : public CLandscapeObject3D {
     CEntityInstance* m_nextInClassP;
     CEntityInstance* m_nextInOrderP;
     int m_visited;
+    // Whether the newest "mangle" begins with "_ZT" (virtual tables, type
+    // information), where the search stops: kept by putAttribute so that the
+    // search need not walk the attribute list of every entity it reaches.
+    unsigned char m_specialMangle;
     const char* m_fullpathP;
     int m_lineno;
 

@@ -8,7 +8,8 @@
 
 #include <cstring>
 
-void* Cobject::operator new(size_t size) { return arena_alloc(size); }
+// Fact-base objects hold only pointers and integers.
+void* Cobject::operator new(size_t size) { return arena_alloc_pointer_aligned(size); }
 
 CLandscapeObject::CLandscapeObject() : m_parentClassP(nullptr), m_attributesP(nullptr) {}
 

@@ -3,20 +3,28 @@
 // leaves the two words pending for nextSection and ends its section.
 #include "LandscapeTokenStream.h"
 
+#include "AttributeCache.h"
 #include "EntityCache.h"
 #include "EntityClass.h"
 #include "EntityInstance.h"
 #include "RelationClass.h"
 #include "RelationInstance.h"
 #include "TaInput.h"
+#include "stringcache.h"
 #include "util.h"
+#include "xmalloc.h"
+
+#include <cstdint>
+#include <cstring>
+#include <strings.h>
 
 #include <strings.h>
 
 CLandscapeTokenStream::CLandscapeTokenStream(CTAInput* taP)
     : m_taInputP(taP), m_entityCacheP(taP->m_entityCacheP), m_token1P(nullptr),
       m_token2P(nullptr), m_ttype3(0), m_startLineno(-1), m_verbP(nullptr), m_objectP(nullptr),
-      m_subjectP(nullptr), m_relations(0) {}
+      m_subjectP(nullptr), m_relations(0), m_batchEnd(0), m_batchErrorP(nullptr),
+      m_batchTextP(nullptr), m_batchTextSize(0) {}
 
 void CLandscapeTokenStream::fatal(const char* whatP) {
     fprintf(stderr, "*** Error (%d): %s. Found '%s'\n", m_lineno, whatP, foundText());
@@ -138,6 +146,108 @@ int CLandscapeTokenStream::nextFactTriple() {
     return 1;
 }
 
+// The batch reader of fact triples: nextFactTriple, three words at a time,
+// with the words kept raw until the batch is read. Then every word is
+// hashed, the string cache is asked for all their slots, and only then are
+// they interned in order; the entity behind each is asked for too.
+int CLandscapeTokenStream::nextFactBatch() {
+    struct Word {
+        int offset, lth;
+        uint32_t hash;
+    };
+    Word words[FACT_BATCH * 3];
+    int lines[FACT_BATCH];
+    int nWords = 0, nTriples = 0, used = 0;
+    m_batchEnd = 0;
+    m_batchErrorP = nullptr;
+    // Appends the word just read to the batch's text.
+    auto keep = [&](int lth) {
+        if (m_batchTextP == nullptr || used + lth > m_batchTextSize) {
+            int size = m_batchTextSize > 0 ? m_batchTextSize : 4096;
+            while (used + lth > size) {
+                if (size > (1 << 29))
+                    outofmemory();
+                size *= 2;
+            }
+            m_batchTextP = static_cast<char*>(xrealloc1(m_batchTextP, static_cast<unsigned>(size)));
+            m_batchTextSize = size;
+        }
+        memcpy(m_batchTextP + used, m_bufP, static_cast<size_t>(lth));
+        words[nWords++] = {used, lth, 0};
+        used += lth;
+    };
+    while (nTriples < FACT_BATCH) {
+        m_startLineno = m_lineno;
+        int lth = 0;
+        int t = nextRawToken(&lth);
+        if (t == TT_EOF) {
+            m_batchEnd = 1;
+            break;
+        }
+        if (t != TT_WORD) {
+            m_batchErrorP = "Expecting word token";
+            break;
+        }
+        keep(lth);
+        if (nextRawToken(&lth) != TT_WORD) {
+            m_batchErrorP = "Expecting word token";
+            --nWords;
+            break;
+        }
+        keep(lth);
+        t = nextRawToken(&lth);
+        if (t == TT_COLON) {
+            // The next header: its two words wait for nextSection.
+            Word& w1 = words[nWords - 2];
+            Word& w2 = words[nWords - 1];
+            const char* word1P = stringCache(m_batchTextP + w1.offset, static_cast<unsigned>(w1.lth));
+            const char* word2P = stringCache(m_batchTextP + w2.offset, static_cast<unsigned>(w2.lth));
+            pendHeader(word1P, word2P);
+            nWords -= 2;
+            m_batchEnd = 1;
+            break;
+        }
+        if (t != TT_WORD) {
+            m_batchErrorP = "Error in tuple parse";
+            nWords -= 2;
+            break;
+        }
+        keep(lth);
+        lines[nTriples++] = m_lineno;
+    }
+    for (int i = 0; i < nWords; ++i) {
+        words[i].hash = cacheHash(m_batchTextP + words[i].offset, static_cast<unsigned>(words[i].lth));
+        stringCachePrefetch(words[i].hash);
+    }
+    for (int i = 0; i < nWords; ++i)
+        stringCachePrefetchText(words[i].hash);
+    const char* interned[FACT_BATCH * 3];
+    for (int i = 0; i < nWords; ++i) {
+        void* userP = nullptr;
+        interned[i] = stringCacheHashed(m_batchTextP + words[i].offset,
+                                        static_cast<unsigned>(words[i].lth), words[i].hash, &userP);
+        // An entity is filed there as itself (low bit clear): its lists are
+        // what the triple will change.
+        if (userP != nullptr && (reinterpret_cast<uintptr_t>(userP) & 1) == 0)
+            __builtin_prefetch(&static_cast<CEntityInstance*>(userP)->m_srcRelListP, 1);
+    }
+    for (int i = 0; i < nTriples; ++i) {
+        m_batch[i] = {interned[3 * i], interned[3 * i + 1], interned[3 * i + 2], lines[i]};
+    }
+    if (nTriples > 0) {
+        m_verbP = m_batch[nTriples - 1].verbP;
+        m_objectP = m_batch[nTriples - 1].objectP;
+        m_subjectP = m_batch[nTriples - 1].subjectP;
+    }
+    return nTriples;
+}
+
+int CLandscapeTokenStream::endFactBatch() {
+    if (m_batchErrorP != nullptr)
+        fatal(m_batchErrorP);
+    return m_batchEnd == 0;
+}
+
 // schema-record := ( word | "(" word ")" ) "{" { assignment } "}"
 void CLandscapeTokenStream::processSchemeAttributes() {
     for (;;) {
@@ -187,8 +297,27 @@ void CLandscapeTokenStream::processSchemeAttributes() {
 // fact-record := ( word | "(" word word word ")" ) "{" { assignment } "}"
 void CLandscapeTokenStream::processFactAttributes() {
     for (;;) {
+        // Plain entity records go through the batch reader; it stops at
+        // anything else, where the reader below takes over at that very
+        // token, and then the batches go on.
+        CEntityInstance* partialP = nullptr;
+        const char* idP = nullptr;
+        int t = 0;
+        switch (readFactRecords(&partialP, &idP, &t)) {
+        case 1:
+            parseAttributes(partialP);
+            continue;
+        case 2:
+            if (!afterEntityId(idP, t))
+                return;
+            continue;
+        case 3:
+            continue;
+        default:
+            break;
+        }
         m_startLineno = m_lineno;
-        int t = nextToken();
+        t = nextToken();
         if (t == TT_EOF)
             return;
         CLandscapeObject* targetP = nullptr;
@@ -224,26 +353,9 @@ void CLandscapeTokenStream::processFactAttributes() {
             }
         } else if (t == TT_WORD) {
             const char* idP = m_svalP;
-            t = nextToken();
-            if (t == '{') {
-                CEntityInstance* eP = nullptr;
-                if (strcasecmp(idP, "$ROOT") == 0)
-                    eP = m_taInputP->getRootInstance();
-                if (eP == nullptr)
-                    eP = m_taInputP->getCache(idP);
-                if (eP == nullptr)
-                    eP = m_taInputP->newCachedEntity(m_taInputP->getEntityBaseClass(), idP);
-                targetP = eP;
-            } else if (t == TT_WORD) {
-                const char* word2P = m_svalP;
-                if (nextToken() == TT_COLON) {
-                    pendHeader(idP, word2P);
-                    return;
-                }
-                errorP = "Expecting section header or id <{>";
-            } else {
-                errorP = "Expecting token1 <{>";
-            }
+            if (!afterEntityId(idP, nextToken()))
+                return;
+            continue;
         } else {
             errorP = "Expecting object id";
         }
@@ -252,6 +364,176 @@ void CLandscapeTokenStream::processFactAttributes() {
         else
             parseAttributes(targetP);
     }
+}
+
+// The entity an entity record is for: "$ROOT" in any letter case is the
+// root; an id not seen before makes a new entity of the base class.
+CEntityInstance* CLandscapeTokenStream::recordEntity(const char* idP) {
+    CEntityInstance* eP = nullptr;
+    if (strcasecmp(idP, "$ROOT") == 0)
+        eP = m_taInputP->getRootInstance();
+    if (eP == nullptr)
+        eP = m_taInputP->getCache(idP);
+    if (eP == nullptr)
+        eP = m_taInputP->newCachedEntity(m_taInputP->getEntityBaseClass(), idP);
+    return eP;
+}
+
+// The rest of an entity record after its id, t being the token after it;
+// 0 when that was the next section's header.
+int CLandscapeTokenStream::afterEntityId(const char* idP, int t) {
+    if (t == '{') {
+        parseAttributes(recordEntity(idP));
+        return 1;
+    }
+    if (t == TT_WORD) {
+        const char* word2P = m_svalP;
+        if (nextToken() == TT_COLON) {
+            pendHeader(idP, word2P);
+            return 0;
+        }
+        recordError("Expecting section header or id <{>");
+        return 1;
+    }
+    recordError("Expecting token1 <{>");
+    return 1;
+}
+
+// fact-record := word "{" { word "=" value } "}", read ahead up to a batch
+// of records whose words are then interned together, so that their misses
+// in the string cache overlap, and applied in order. Reading stops at the
+// first token that is not part of such a record, after applying what came
+// before it:
+//   0: the token began a record of another kind (or the input ended); it is
+//      pushed back for the ordinary reader;
+//   1: it came inside a record's block; *partialPP is the record's entity,
+//      with the assignments before the token applied, and the token (or the
+//      one nextAVI pushed back) waits for parseAttributes;
+//   2: it came after a record's id; *idPP is the id and *tP the token;
+//   3: no such token yet: the batch was full.
+int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const char** idPP,
+                                           int* tP) {
+    const int kRecords = 16;
+    m_words.clear();
+    m_pairs.clear();
+    m_records.clear();
+    int used = 0;
+    auto keep = [&](int lth) {
+        if (m_batchTextP == nullptr || used + lth > m_batchTextSize) {
+            int size = m_batchTextSize > 0 ? m_batchTextSize : 4096;
+            while (used + lth > size) {
+                if (size > (1 << 29))
+                    outofmemory();
+                size *= 2;
+            }
+            m_batchTextP = static_cast<char*>(xrealloc1(m_batchTextP, static_cast<unsigned>(size)));
+            m_batchTextSize = size;
+        }
+        memcpy(m_batchTextP + used, m_bufP, static_cast<size_t>(lth));
+        m_words.push_back({used, lth, 0, nullptr});
+        used += lth;
+        return static_cast<int>(m_words.size()) - 1;
+    };
+    int where = 0, stopWord = -1, stopType = 0;
+    bool partial = false;
+    while (static_cast<int>(m_records.size()) < kRecords) {
+        int lth = 0;
+        int t = nextRawToken(&lth);
+        if (t != TT_WORD) {
+            pushBack(t);
+            break;
+        }
+        int id = keep(lth);
+        t = nextRawToken(&lth);
+        if (t != '{') {
+            where = 2;
+            stopType = t;
+            if (t == TT_WORD)
+                stopWord = keep(lth);
+            m_records.push_back({id, static_cast<int>(m_pairs.size()), 0});
+            partial = true;
+            break;
+        }
+        m_records.push_back({id, static_cast<int>(m_pairs.size()), 0});
+        for (;;) {
+            t = nextRawToken(&lth);
+            if (t == '}')
+                break;
+            if (t != TT_WORD) {
+                pushBack(t);
+                where = 1;
+                break;
+            }
+            int attribute = keep(lth);
+            t = nextRawToken(&lth);
+            if (t != '=') {
+                m_pairs.emplace_back(attribute, -1);
+                ++m_records.back()[2];
+                where = 1;
+                stopType = t;
+                if (t == TT_WORD)
+                    stopWord = keep(lth);
+                else
+                    pushBack(t);
+                break;
+            }
+            if (!nextRawAVI(&lth)) {
+                m_pairs.emplace_back(attribute, -1);
+                ++m_records.back()[2];
+                where = 1;
+                break;
+            }
+            m_pairs.emplace_back(attribute, keep(lth));
+            ++m_records.back()[2];
+        }
+        if (where != 0) {
+            partial = true;
+            break;
+        }
+    }
+
+    for (BatchWord& w : m_words) {
+        w.hash = cacheHash(m_batchTextP + w.offset, static_cast<unsigned>(w.lth));
+        stringCachePrefetch(w.hash);
+    }
+    for (BatchWord& w : m_words)
+        stringCachePrefetchText(w.hash);
+    for (BatchWord& w : m_words) {
+        void* userP = nullptr;
+        w.internedP = stringCacheHashed(m_batchTextP + w.offset, static_cast<unsigned>(w.lth),
+                                        w.hash, &userP);
+        if (userP != nullptr && (reinterpret_cast<uintptr_t>(userP) & 1) == 0)
+            __builtin_prefetch(&static_cast<CEntityInstance*>(userP)->m_attributesP, 1);
+    }
+    for (const std::pair<int, int>& pair : m_pairs)
+        attributeCachePrefetch(m_words[pair.first].internedP,
+                               pair.second >= 0 ? m_words[pair.second].internedP : nullptr);
+    for (size_t r = 0; r < m_records.size(); ++r) {
+        const std::array<int, 3>& record = m_records[r]; // id, first pair, pairs
+        const char* idP = m_words[record[0]].internedP;
+        if (r + 1 == m_records.size() && where == 2) {
+            *idPP = idP;
+            break;
+        }
+        CEntityInstance* eP = recordEntity(idP);
+        for (int i = record[1]; i < record[1] + record[2]; ++i) {
+            const std::pair<int, int>& pair = m_pairs[i]; // attribute id, value (or -1)
+            eP->putAttribute(m_words[pair.first].internedP,
+                             pair.second >= 0 ? m_words[pair.second].internedP : nullptr);
+        }
+        if (r + 1 == m_records.size() && partial)
+            *partialPP = eP;
+    }
+    if (stopWord >= 0) {
+        // A word read past: as the ordinary reader would have it.
+        m_svalP = m_words[stopWord].internedP;
+        if (where == 1)
+            pushBack(TT_WORD);
+    }
+    *tP = stopType;
+    if (where == 0 && !partial && static_cast<int>(m_records.size()) == kRecords && !m_pushedBack)
+        return 3; // a full batch: more may follow
+    return where;
 }
 
 // assignment := word [ "=" value ]

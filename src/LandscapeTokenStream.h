@@ -8,7 +8,13 @@
 
 #include "TAStreamTokenizer.h"
 
+#include <array>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 class CEntityCache;
+class CEntityInstance;
 class CLandscapeObject;
 class CTAInput;
 
@@ -18,6 +24,14 @@ enum sectionE {
     SECTION_FACT_TUPLE = 2,
     SECTION_FACT_ATTRIBUTE = 3,
     SECTION_END = 99
+};
+
+// One fact triple read ahead, with the line the reader was on after it.
+struct CFactTriple {
+    const char* verbP;
+    const char* objectP;
+    const char* subjectP;
+    int lineno;
 };
 
 class CLandscapeTokenStream : public CStreamTokenizer {
@@ -40,6 +54,18 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     int nextSection();
     int nextSchemaTriple();
     int nextFactTriple();
+    // Reads up to FACT_BATCH fact triples ahead into m_batch, as that many
+    // calls of nextFactTriple would, and returns how many; the words of the
+    // whole batch are interned together so that their misses in the string
+    // cache overlap. A batch ends early at whatever would end the section or
+    // the program; once its triples have been applied, endFactBatch acts on
+    // that: it returns 0 when the section has ended (a header may be
+    // pending), 1 when more triples may follow, and reports a fatal error as
+    // nextFactTriple would have, at the same point of the input.
+    static const int FACT_BATCH = 32;
+    CFactTriple m_batch[FACT_BATCH];
+    int nextFactBatch();
+    int endFactBatch();
     void processSchemeAttributes();
     void processFactAttributes();
     void parseAttributes(CLandscapeObject* targetP);
@@ -47,6 +73,26 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     int getStartLineno() const { return m_startLineno; }
 
   private:
+    // What ended the last batch: 0 nothing (it is full), 1 the end of the
+    // section, or the text of the fatal error to report.
+    int m_batchEnd;
+    const char* m_batchErrorP;
+    char* m_batchTextP; // the batch's words, read before they are interned
+    int m_batchTextSize;
+
+    struct BatchWord {
+        int offset, lth;
+        uint32_t hash;
+        const char* internedP;
+    };
+    std::vector<BatchWord> m_words;
+    std::vector<std::pair<int, int>> m_pairs;
+    std::vector<std::array<int, 3>> m_records;
+
+    int readFactRecords(CEntityInstance** partialPP, const char** idPP, int* tP);
+    int afterEntityId(const char* idP, int t);
+    CEntityInstance* recordEntity(const char* idP);
+
     const char* foundText() const { return m_svalP ? m_svalP : "(null)"; }
     [[noreturn]] void fatal(const char* whatP);
     void pendHeader(const char* word1P, const char* word2P);

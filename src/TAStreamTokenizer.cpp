@@ -29,6 +29,28 @@ const int kMaxBufSize = 1 << 30;
 
 int isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
+// Classes of characters that a reader takes without looking at them one by
+// one: they are neither the end of what is being read, nor an escape, a
+// quote, a line feed (which is counted) or a NUL (which is refused). A run of
+// them is copied from the input block in one go.
+struct PlainTable {
+    unsigned char word[256];      // inside a word of nextToken
+    unsigned char quoted[256];    // inside a quoted string of nextToken
+    unsigned char aviWord[256];   // inside a word item of a value
+    unsigned char aviQuoted[256]; // inside a quoted item of a value
+    PlainTable() {
+        for (int c = 0; c < 256; ++c) {
+            bool special = c == 0 || c == '\\' || c == '"' || c == '\'';
+            bool wordEnd = strchr(" \t\n\f\r={}()", c) != nullptr && c != 0;
+            word[c] = !special && !wordEnd;
+            quoted[c] = !special && c != '\n';
+            aviWord[c] = c != 0 && c != '\\' && !wordEnd;
+            aviQuoted[c] = !special && !wordEnd;
+        }
+    }
+};
+const PlainTable kPlain;
+
 const char* unterminatedText(int q) {
     return q == '"' ? "Unterminated \" in input\n" : "Unterminated ' in input\n";
 }
@@ -65,10 +87,14 @@ void CStreamTokenizer::open(const char* filenameP) {
         m_F = fopen(m_filenameP, "rb");
         // A directory opens on Linux but cannot be read: refuse it here, as
         // a file that cannot be opened, rather than fail at the first read.
-        if (m_F != nullptr && fstat(fileno(m_F), &st) == 0 && S_ISDIR(st.st_mode)) {
+        bool statted = m_F != nullptr && fstat(fileno(m_F), &st) == 0;
+        if (statted && S_ISDIR(st.st_mode)) {
             fclose(m_F);
             m_F = nullptr;
         }
+        // Fact files hold a distinct text every couple of hundred bytes.
+        if (m_F != nullptr && statted && S_ISREG(st.st_mode))
+            stringCacheReserve(static_cast<size_t>(st.st_size) / 256);
         if (m_F == nullptr) {
             fprintf(stderr, "Can't open %s\n", m_filenameP);
             error_exit(2);
@@ -135,6 +161,24 @@ void CStreamTokenizer::readFailed() {
 void CStreamTokenizer::nulInText() {
     fprintf(stderr, "*** Error (%d): NUL character in input\n", m_lineno);
     error_exit(1);
+}
+
+int CStreamTokenizer::takePlain(int lth, const unsigned char* plainP) {
+    do {
+        const char* p = m_inPosP;
+        const char* q = p;
+        while (q < m_inEndP && plainP[static_cast<unsigned char>(*q)])
+            ++q;
+        int run = 1 + static_cast<int>(q - p);
+        while (run >= m_buf_size - lth)
+            enlargeBuffer();
+        m_bufP[lth] = static_cast<char>(m_peekc);
+        memcpy(m_bufP + lth + 1, p, static_cast<size_t>(q - p));
+        lth += run;
+        m_inPosP = const_cast<char*>(q);
+        m_peekc = readChar();
+    } while (m_peekc >= 0 && plainP[m_peekc]);
+    return lth;
 }
 
 int CStreamTokenizer::charToken() {
@@ -230,9 +274,35 @@ int CStreamTokenizer::nextToken() {
         m_pushedBack = 0;
         return m_ttype;
     }
+    int lth;
+    int t = nextRawToken(&lth);
+    if (t == TT_WORD)
+        m_svalP = getString(lth);
+    return t;
+}
+
+int CStreamTokenizer::nextRawToken(int* lthP) {
+    if (m_pushedBack) {
+        m_pushedBack = 0;
+        if (m_ttype == TT_WORD && m_svalP != nullptr) {
+            // A word pushed back was read interned: give its text again.
+            int lth = static_cast<int>(strlen(m_svalP));
+            while (lth >= m_buf_size)
+                enlargeBuffer();
+            memcpy(m_bufP, m_svalP, static_cast<size_t>(lth));
+            *lthP = lth;
+            m_svalP = nullptr;
+        }
+        return m_ttype;
+    }
     m_svalP = nullptr;
     int c;
     for (;;) {
+        while (isBlank(m_peekc)) {
+            if (m_peekc == '\n')
+                countLine();
+            m_peekc = readChar();
+        }
         c = charToken();
         if (c == -1) {
             // Interned anew each time: a harness may empty the string cache
@@ -246,6 +316,8 @@ int CStreamTokenizer::nextToken() {
             // quoted-string := q { char } q
             int q = c, lth = 0;
             for (;;) {
+                if (m_peekc >= 0 && kPlain.quoted[m_peekc])
+                    lth = takePlain(lth, kPlain.quoted);
                 c = charToken();
                 if (c == -1) {
                     fputs(unterminatedText(q), stdout);
@@ -255,7 +327,7 @@ int CStreamTokenizer::nextToken() {
                     break;
                 store(lth++, c);
             }
-            m_svalP = getString(lth);
+            *lthP = lth;
             return TT_WORD;
         }
         if (c == '/' && m_peekc == '*') {
@@ -283,15 +355,19 @@ int CStreamTokenizer::nextToken() {
                 break;
             store(lth++, c);
         }
+        if (m_peekc >= 0 && kPlain.word[m_peekc])
+            lth = takePlain(lth, kPlain.word);
         if (m_peekc == -1 || isWordEnd(m_peekc))
             break;
         c = charToken();
         if (c == -1)
             break; // a lone backslash just before the end of input
     }
-    m_svalP = getString(lth);
-    if (lth == 1 && m_bufP[0] == ':')
+    *lthP = lth;
+    if (lth == 1 && m_bufP[0] == ':') {
+        m_svalP = getString(lth);
         return TT_COLON;
+    }
     return TT_WORD;
 }
 
@@ -303,6 +379,10 @@ int CStreamTokenizer::quotedItem(int q, int lth, int* itemsP) {
     store(lth++, q);
     int simple = 1, escaped = 0;
     for (;;) {
+        if (m_peekc >= 0 && kPlain.aviQuoted[m_peekc]) {
+            lth = takePlain(lth, kPlain.aviQuoted);
+            escaped = 0;
+        }
         int c = charAVI();
         if (c == '\\') {
             escaped = !escaped;
@@ -339,6 +419,8 @@ int CStreamTokenizer::wordItem(int c, int lth, int* itemsP) {
         if (c == '\\')
             backslash = 1;
         store(lth++, c);
+        if (m_peekc >= 0 && kPlain.aviWord[m_peekc])
+            lth = takePlain(lth, kPlain.aviWord);
         if (m_peekc == -1 || isWordEnd(m_peekc))
             break;
         c = charAVI();
@@ -357,11 +439,16 @@ int CStreamTokenizer::wordItem(int c, int lth, int* itemsP) {
 // value := item | "(" { value } ")", read raw with the look-ahead of
 // nextToken. Nesting is counted, not recursed, so deep lists cost no stack.
 const char* CStreamTokenizer::nextAVI() {
+    int lth;
+    return nextRawAVI(&lth) ? getString(lth) : nullptr;
+}
+
+int CStreamTokenizer::nextRawAVI(int* lthP) {
     int depth = 0, lth = 0, items = 0, openPos = -1;
     int c = charAVI();
     for (;;) {
         if (c == -1)
-            return nullptr;
+            return 0;
         if (isBlank(c)) {
             c = charAVI();
             continue;
@@ -380,7 +467,7 @@ const char* CStreamTokenizer::nextAVI() {
         } else if (c == ')') {
             if (depth == 0) {
                 fprintf(stderr, "Bad nesting of () at %d\n", m_lineno);
-                return nullptr;
+                return 0;
             }
             // Inside a list the text ends with its "(" or an item's space.
             if (m_bufP[lth - 1] == '(') {
@@ -407,7 +494,7 @@ const char* CStreamTokenizer::nextAVI() {
         } else if (isWordEnd(c)) {
             // "=", "{" or "}": no value here; the token is for nextToken.
             pushBack(c);
-            return nullptr;
+            return 0;
         } else {
             lth = wordItem(c, lth, &items);
         }
@@ -417,8 +504,9 @@ const char* CStreamTokenizer::nextAVI() {
             continue;
         }
         if (items == 0)
-            return nullptr;
-        return getString(lth);
+            return 0;
+        *lthP = lth;
+        return 1;
     }
 }
 

@@ -49,11 +49,19 @@ class CStreamTokenizer : public Cobject {
     int lineno() const { return m_lineno; }
 
     int nextToken();
+    // The same, except that a word is not interned: its text is left in the
+    // text buffer (m_bufP, *lthP bytes, not terminated) until the next read,
+    // and m_svalP is null. A reader that takes many words at once interns
+    // them together (see stringCachePrefetch).
+    int nextRawToken(int* lthP);
     void pushBack(int ttype) {
         m_pushedBack = 1;
         m_ttype = ttype;
     }
     const char* nextAVI();
+    // The same, except that the value is not interned: 1 with its text left
+    // in the text buffer (*lthP bytes), or 0 where nextAVI gives null.
+    int nextRawAVI(int* lthP);
 
     int charToken();
     int charAVI();
@@ -93,6 +101,10 @@ class CStreamTokenizer : public Cobject {
     void skipBlockComment(int raw);
     void skipLineComment(int raw);
     int quotedItem(int q, int lth, int* itemsP);
+    // Moves the look-ahead, which must be plain by plainP, and the plain
+    // characters after it into the text buffer at lth, as the character
+    // readers would one by one; returns the new length.
+    int takePlain(int lth, const unsigned char* plainP);
     int wordItem(int c, int lth, int* itemsP);
 };
 

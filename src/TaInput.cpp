@@ -140,40 +140,47 @@ void CTAInput::processSchemeTuples(CLandscapeTokenStream* tsP) {
     }
 }
 
+// Triples come in batches read ahead (see nextFactBatch); each is applied
+// as it would be alone, with the line the reader was on after it.
 void CTAInput::processFactTuples(CLandscapeTokenStream* tsP) {
-    while (tsP->nextFactTriple()) {
-        const char* verbP = tsP->m_verbP;
-        const char* objectP = tsP->m_objectP;
-        const char* subjectP = tsP->m_subjectP;
-        if (strcmp(verbP, "$INSTANCE") == 0) {
-            // The object entity is an instance of the subject class.
-            CEntityInstance* eP =
-                strcmp(objectP, "$ROOT") == 0 ? m_rootInstanceP : getCache(objectP);
-            CEntityClass* ecP = addEntityClass(subjectP);
-            if (eP == nullptr) {
-                newCachedEntity(ecP, objectP);
-                continue;
-            }
-            CLandscapeClassObject* oldP = eP->getParentClass();
-            if (oldP == ecP)
-                continue;
-            if (oldP != nullptr && oldP != m_entityBaseClassP)
-                fprintf(stderr,
-                        ">>> Warning (%d):Redeclaration of %s from instance of %s to instance of "
-                        "%s\n",
-                        tsP->lineno(), eP->getId(), oldP->getId(), ecP->getId());
-            // The entity stays in the instance list of the class it was made in.
-            eP->setParentClass(ecP);
-            continue;
+    do {
+        int n = tsP->nextFactBatch();
+        for (int i = 0; i < n; ++i) {
+            const CFactTriple& triple = tsP->m_batch[i];
+            applyFactTriple(triple.verbP, triple.objectP, triple.subjectP, triple.lineno);
         }
-        CEntityInstance* srcP = getCache(objectP);
-        if (srcP == nullptr)
-            srcP = newCachedEntity(m_entityBaseClassP, objectP);
-        CEntityInstance* dstP = getCache(subjectP);
-        if (dstP == nullptr)
-            dstP = newCachedEntity(m_entityBaseClassP, subjectP);
-        new CRelationInstance(addRelationClass(verbP), srcP, dstP);
+    } while (tsP->endFactBatch());
+}
+
+void CTAInput::applyFactTriple(const char* verbP, const char* objectP, const char* subjectP,
+                               int lineno) {
+    if (strcmp(verbP, "$INSTANCE") == 0) {
+        // The object entity is an instance of the subject class.
+        CEntityInstance* eP = strcmp(objectP, "$ROOT") == 0 ? m_rootInstanceP : getCache(objectP);
+        CEntityClass* ecP = addEntityClass(subjectP);
+        if (eP == nullptr) {
+            newCachedEntity(ecP, objectP);
+            return;
+        }
+        CLandscapeClassObject* oldP = eP->getParentClass();
+        if (oldP == ecP)
+            return;
+        if (oldP != nullptr && oldP != m_entityBaseClassP)
+            fprintf(stderr,
+                    ">>> Warning (%d):Redeclaration of %s from instance of %s to instance of "
+                    "%s\n",
+                    lineno, eP->getId(), oldP->getId(), ecP->getId());
+        // The entity stays in the instance list of the class it was made in.
+        eP->setParentClass(ecP);
+        return;
     }
+    CEntityInstance* srcP = getCache(objectP);
+    if (srcP == nullptr)
+        srcP = newCachedEntity(m_entityBaseClassP, objectP);
+    CEntityInstance* dstP = getCache(subjectP);
+    if (dstP == nullptr)
+        dstP = newCachedEntity(m_entityBaseClassP, subjectP);
+    new CRelationInstance(addRelationClass(verbP), srcP, dstP);
 }
 
 void CTAInput::attachBaseClasses() {

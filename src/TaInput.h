@@ -45,6 +45,8 @@ class CTAInput : public Cobject {
 
     void processSchemeTuples(CLandscapeTokenStream* tsP);
     void processFactTuples(CLandscapeTokenStream* tsP);
+    // One fact triple; lineno is the line its warnings name.
+    void applyFactTriple(const char* verbP, const char* objectP, const char* subjectP, int lineno);
     void attachBaseClasses();
     void parseStream(const char* filenameP);
     // Loads one fact file; a null or empty name reads standard input.

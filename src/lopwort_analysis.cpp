@@ -14,6 +14,7 @@
 #include "RelationInstance.h"
 #include "TaInput.h"
 #include "lopwort.h"
+#include "stringcache.h"
 #include "xmalloc.h"
 
 #include <algorithm>
@@ -75,24 +76,92 @@ void merge(CEntityInstance* eP, CEntityInstance* survivorP) {
     eP->m_visited = 2;
 }
 
-// What makes two function entities one: path, line, class and label.
-struct SameKey {
-    std::string_view path;
-    int line;
-    CEntityClass* classP;
-    std::string_view label;
-    bool labelled;
-    bool operator==(const SameKey& o) const {
-        return line == o.line && classP == o.classP && labelled == o.labelled &&
-               label == o.label && path == o.path;
+// The functions met so far that no earlier one absorbed, found by what makes
+// two of them one: path, line, class and label. Open addressing over indices
+// into the survivor list, each slot keeping the key's hash, so that a probe
+// reads a survivor only when the hashes agree.
+class SurvivorIndex {
+  public:
+    explicit SurvivorIndex(const std::vector<CEntityInstance*>& survivors)
+        : m_survivors(survivors), m_slots(1024), m_count(0) {}
+
+    // The survivor that eP merges into, or null after entering eP as the
+    // survivor with index `index`.
+    CEntityInstance* findOrAdd(CEntityInstance* eP, uint32_t hash, uint32_t index) {
+        size_t mask = m_slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& s = m_slots[i];
+            if (s.hash == 0) {
+                s.hash = hash;
+                s.index = index;
+                if (++m_count * 4 > m_slots.size() * 3)
+                    grow();
+                return nullptr;
+            }
+            if (s.hash == hash) {
+                CEntityInstance* lP = m_survivors[s.index];
+                if (lP->m_lineno == eP->m_lineno && same(eP, lP) &&
+                    (lP->m_fullpathP == eP->m_fullpathP ||
+                     strcmp(lP->m_fullpathP, eP->m_fullpathP) == 0))
+                    return lP;
+            }
+        }
+    }
+
+  private:
+    struct Slot {
+        uint32_t hash = 0; // 0 for an empty slot
+        uint32_t index = 0;
+    };
+    const std::vector<CEntityInstance*>& m_survivors;
+    std::vector<Slot> m_slots;
+    size_t m_count;
+
+    void grow() {
+        std::vector<Slot> slots(m_slots.size() * 2);
+        size_t mask = slots.size() - 1;
+        for (const Slot& s : m_slots) {
+            if (s.hash == 0)
+                continue;
+            size_t i = s.hash & mask;
+            while (slots[i].hash != 0)
+                i = (i + 1) & mask;
+            slots[i] = s;
+        }
+        m_slots.swap(slots);
     }
 };
-struct SameKeyHash {
-    size_t operator()(const SameKey& k) const {
-        std::hash<std::string_view> h;
-        return h(k.path) * 31 + h(k.label) * 7 + static_cast<size_t>(k.line) +
-               (reinterpret_cast<uintptr_t>(k.classP) >> 4);
+
+// The hash of an entity's identity for the survivor index. Paths repeat from
+// one entity to the next (a file's functions are met together), so the last
+// path's hash is kept.
+struct IdentityHasher {
+    const char* lastPathP = nullptr;
+    uint32_t lastPathHash = 0;
+
+    uint32_t operator()(CEntityInstance* eP) {
+        if (eP->m_fullpathP != lastPathP) {
+            lastPathP = eP->m_fullpathP;
+            lastPathHash = cacheHash(lastPathP);
+        }
+        const char* labelP = eP->getLabel();
+        uint64_t h = lastPathHash;
+        h = h * 0x9e3779b97f4a7c15ull + static_cast<uint32_t>(eP->m_lineno);
+        h = h * 0x9e3779b97f4a7c15ull + (labelP ? cacheHash(labelP) : 0u);
+        h = h * 0x9e3779b97f4a7c15ull + (reinterpret_cast<uintptr_t>(eP->getEntityClass()) >> 4);
+        h ^= h >> 32;
+        uint32_t r = static_cast<uint32_t>(h);
+        return r != 0 ? r : 1;
     }
+};
+
+// One survivor's place in the ordered list: its path's rank among the
+// paths in byte order, its line, and the order in which it was met.
+struct Place {
+    uint32_t pathRank;
+    int line;
+    uint32_t met;
+    CEntityInstance* eP;
 };
 
 } // namespace
@@ -108,43 +177,73 @@ void consolidate_classes(CEntityClass* classListP) {
     // containment, and so change the path of an entity met later). It is
     // merged into the first survivor with the same path, line, class and
     // label, which is the one the head-first insertion would reach first.
-    std::unordered_map<SameKey, CEntityInstance*, SameKeyHash> firsts;
     std::vector<CEntityInstance*> survivors;
-    for (CEntityClass* classP = classListP; classP; classP = classP->m_nextP) {
-        if (!isFunctionClass(classP->getId()))
-            continue;
-        for (CEntityInstance* eP = classP->m_entityInstancesP; eP; eP = eP->m_nextInClassP) {
-            const char* pathP = eP->m_fullpathP;
-            if (pathP == nullptr || (pathP[0] == '.' && pathP[1] == '\0'))
-                buildFullPath(eP);
-            const char* labelP = eP->getLabel();
-            SameKey key{eP->m_fullpathP, eP->m_lineno, eP->getEntityClass(),
-                        labelP ? std::string_view(labelP) : std::string_view(), labelP != nullptr};
-            auto found = firsts.emplace(key, eP);
-            if (found.second)
+    std::vector<Place> places;
+    {
+        SurvivorIndex index(survivors);
+        IdentityHasher hasher;
+        // Survivors with one path pointer share a run; most paths are one
+        // interned text, so there are about as many runs as files.
+        std::unordered_map<const char*, uint32_t> runOfPath;
+        const char* lastPathP = nullptr;
+        uint32_t lastRun = 0;
+        for (CEntityClass* classP = classListP; classP; classP = classP->m_nextP) {
+            if (!isFunctionClass(classP->getId()))
+                continue;
+            for (CEntityInstance* eP = classP->m_entityInstancesP; eP; eP = eP->m_nextInClassP) {
+                const char* pathP = eP->m_fullpathP;
+                if (pathP == nullptr || (pathP[0] == '.' && pathP[1] == '\0'))
+                    buildFullPath(eP);
+                uint32_t met = static_cast<uint32_t>(survivors.size());
+                CEntityInstance* survivorP = index.findOrAdd(eP, hasher(eP), met);
+                if (survivorP != nullptr) {
+                    merge(eP, survivorP);
+                    continue;
+                }
                 survivors.push_back(eP);
-            else
-                merge(eP, found.first->second);
+                if (eP->m_fullpathP != lastPathP || places.empty()) {
+                    lastPathP = eP->m_fullpathP;
+                    lastRun = runOfPath.emplace(lastPathP, static_cast<uint32_t>(runOfPath.size()))
+                                  .first->second;
+                }
+                places.push_back({lastRun, eP->m_lineno, met, eP});
+            }
         }
-    }
-    firsts = {};
 
-    // Survivors are in meeting order, so a stable sort by path and line puts
-    // equal ones in the order the insertion would have left them.
-    std::stable_sort(survivors.begin(), survivors.end(),
-                     [](CEntityInstance* aP, CEntityInstance* bP) {
-                         if (aP->m_fullpathP != bP->m_fullpathP) {
-                             int c = strcmp(aP->m_fullpathP, bP->m_fullpathP);
-                             if (c != 0)
-                                 return c < 0;
-                         }
-                         return aP->m_lineno < bP->m_lineno;
-                     });
+        // Rank the distinct paths in byte order; equal texts share a rank.
+        std::vector<const char*> paths(runOfPath.size());
+        for (const auto& run : runOfPath)
+            paths[run.second] = run.first;
+        std::vector<uint32_t> byText(paths.size());
+        for (uint32_t i = 0; i < byText.size(); ++i)
+            byText[i] = i;
+        std::sort(byText.begin(), byText.end(), [&paths](uint32_t a, uint32_t b) {
+            return strcmp(paths[a], paths[b]) < 0;
+        });
+        std::vector<uint32_t> rank(paths.size());
+        for (uint32_t i = 0, r = 0; i < byText.size(); ++i) {
+            if (i > 0 && strcmp(paths[byText[i - 1]], paths[byText[i]]) != 0)
+                ++r;
+            rank[byText[i]] = r;
+        }
+        for (Place& p : places)
+            p.pathRank = rank[p.pathRank];
+    }
+
+    // By path, then line; equal ones in the order met, as the insertion
+    // would have left them.
+    std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
+        if (a.pathRank != b.pathRank)
+            return a.pathRank < b.pathRank;
+        if (a.line != b.line)
+            return a.line < b.line;
+        return a.met < b.met;
+    });
 
     g_headP = nullptr;
-    for (size_t i = survivors.size(); i-- > 0;) {
-        survivors[i]->m_nextInOrderP = g_headP;
-        g_headP = survivors[i];
+    for (size_t i = places.size(); i-- > 0;) {
+        places[i].eP->m_nextInOrderP = g_headP;
+        g_headP = places[i].eP;
     }
 }
 
@@ -191,8 +290,7 @@ void trace(CEntityInstance* eP, int depth) {
 // Steps 1 to 3 of a visit: the special-name stop, the mark and the trace.
 // Returns false when the entity is not entered.
 bool enter(CEntityInstance* eP, int depth) {
-    const char* mangleP = eP->getAttribute("mangle");
-    if (mangleP && mangleP[0] == '_' && mangleP[1] == 'Z' && mangleP[2] == 'T')
+    if (eP->m_specialMangle) // a "mangle" beginning with "_ZT"
         return false;
     eP->m_visited = 1;
     if (g_tree_flag)
@@ -214,6 +312,13 @@ void visit(CEntityInstance* startP, int startDepth) {
         case Frame::Address: {
             f.phase = Frame::Uses;
             f.cursorP = f.eP->m_srcRelListP;
+            // The destinations' marks are read one after another below, and
+            // each is usually a miss: ask for the first few at once.
+            {
+                CRelationInstance* relP = f.cursorP;
+                for (int i = 0; relP && i < 16; ++i, relP = relP->m_next_srcP)
+                    __builtin_prefetch(&relP->m_dstP->m_visited);
+            }
             const char* typeP = f.eP->getType();
             if ((typeP[0] == 'F' || typeP[0] == 'V') && typeP[1] == 'A') {
                 CEntityInstance* parentP = f.eP->getParent();

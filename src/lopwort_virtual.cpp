@@ -88,6 +88,22 @@ CEntityInstance* tableByClassName(const char* classnameP) {
     return it == g_tablesByClassP->end() ? nullptr : it->second;
 }
 
+// For each virtual function whose resolution ran to its end, the type
+// information addresses of the classes it resolved down from.
+std::unordered_map<CEntityInstance*, std::vector<CEntityInstance*>>* g_resolvedBelowP =
+    new std::unordered_map<CEntityInstance*, std::vector<CEntityInstance*>>();
+
+bool resolvedBelow(CEntityInstance* functionP, CEntityInstance* addrP) {
+    auto it = g_resolvedBelowP->find(functionP);
+    if (it == g_resolvedBelowP->end())
+        return false;
+    for (CEntityInstance* belowP : it->second) {
+        if (belowP == addrP)
+            return true;
+    }
+    return false;
+}
+
 class CVirtualResolution : public CResolution {
   public:
     explicit CVirtualResolution(CEntityInstance* functionP) : m_functionP(functionP) {}
@@ -107,6 +123,13 @@ class CVirtualResolution : public CResolution {
     struct Level {
         CEntityInstance* addrP;
         CRelationInstance* cursorP;
+        // Whether a same-named function in this class's table has resolved
+        // its own calls down from this class: then every same-named
+        // function below is reached (or can never be), and nothing below
+        // needs walking again. Without this, a hierarchy n deep whose every
+        // level overrides and is called virtually costs n squared.
+        bool covered;
+        std::vector<CEntityInstance*> handed; // overriders handed out from the table
     };
 
     CEntityInstance* m_functionP;
@@ -121,6 +144,16 @@ class CVirtualResolution : public CResolution {
     bool reparse();
     CEntityInstance* nextSlot();
     bool enterClass(CEntityInstance* typeinfoP);
+    // Whether the classes below the level need no walking (Level::covered).
+    static bool coveredBelow(const Level& level) {
+        if (level.covered)
+            return true;
+        for (CEntityInstance* handedP : level.handed) {
+            if (resolvedBelow(handedP, level.addrP))
+                return true;
+        }
+        return false;
+    }
 };
 
 void CVirtualResolution::addRoot(CEntityInstance* vtableP) {
@@ -192,7 +225,7 @@ bool CVirtualResolution::enterClass(CEntityInstance* typeinfoP) {
             break;
         }
     }
-    m_levels.push_back({addrP, addrP->m_dstRelListP});
+    m_levels.push_back({addrP, addrP->m_dstRelListP, false, {}});
     return true;
 }
 
@@ -205,12 +238,20 @@ CEntityInstance* CVirtualResolution::nextSlot() {
         if (!hasType(fa2P, "FA"))
             continue;
         CEntityInstance* function2P = fa2P->getParent();
-            if (function2P == nullptr || function2P->m_visited != 0 || !hasType(function2P, "VF"))
+        if (function2P != nullptr && function2P->m_visited != 0 && !m_levels.empty() &&
+            resolvedBelow(function2P, m_levels.back().addrP) && hasType(function2P, "VF") &&
+            reparse() && parses(signature2P, function2P) &&
+            signature1P->same_function_name(signature2P))
+            m_levels.back().covered = true;
+        if (function2P == nullptr || function2P->m_visited != 0 || !hasType(function2P, "VF"))
             continue;
         if (!reparse())
             return nullptr;
-        if (parses(signature2P, function2P) && signature1P->same_function_name(signature2P))
+        if (parses(signature2P, function2P) && signature1P->same_function_name(signature2P)) {
+            if (!m_levels.empty())
+                m_levels.back().handed.push_back(function2P);
             return function2P;
+        }
     }
     return nullptr;
 }
@@ -220,18 +261,25 @@ CEntityInstance* CVirtualResolution::next() {
         if (CEntityInstance* foundP = nextSlot())
             return foundP;
         if (m_levels.empty()) {
-            if (m_nextRoot == m_roots.size())
+            if (m_nextRoot == m_roots.size()) {
+                // Complete: below each root, every same-named function is
+                // reached or can never be.
+                std::vector<CEntityInstance*>& below = (*g_resolvedBelowP)[m_functionP];
+                below.insert(below.end(), m_rootAddrs.begin(), m_rootAddrs.end());
                 return nullptr;
+            }
             CEntityInstance* rootP = m_roots[m_nextRoot];
             CEntityInstance* addrP = m_rootAddrs[m_nextRoot++];
             if (!m_seen.insert(rootP).second)
                 continue;
-            m_levels.push_back({addrP, addrP->m_dstRelListP});
+            m_levels.push_back({addrP, addrP->m_dstRelListP, false, {}});
             continue;
         }
         // Depth first: the next derived class of the deepest class, whose
         // table is searched before its own derived classes.
         Level& level = m_levels.back();
+        if (level.cursorP == level.addrP->m_dstRelListP && coveredBelow(level))
+            level.cursorP = nullptr; // before the first derived class
         if (level.cursorP == nullptr) {
             m_levels.pop_back();
             continue;

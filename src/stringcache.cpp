@@ -1,101 +1,236 @@
-// The string cache: a chained hash table whose nodes come from blocks of 2048
-// and whose texts live in the arena. New nodes go to the head of their chain.
-// The table starts at 16384 chains and doubles, keeping the order within each
-// chain, whenever the texts outnumber the chains.
+// The string cache: an open-addressed table (linear probing) whose slots hold
+// each text's hash and length beside its pointer, so that a lookup touches
+// the text itself only when hash and length already agree. Texts live in the
+// arena and never move; the table doubles before it is 3/4 full. Each slot
+// also holds the entity cache's list of the entities whose id is that text,
+// so that finding an entity by an id just read costs no second table.
+//
+// Loading hashes each text twice: once to intern it, and again when the
+// interned pointer is used as a key (an entity id, an attribute). The last
+// few interned pointers remember their hashes, so the second time is a
+// pointer comparison. Interned texts never change, so a pointer that matches
+// one of them has its hash.
 #include "stringcache.h"
 
+#include "util.h"
 #include "xmalloc.h"
 
 #include <cstdlib>
 #include <cstring>
 
-uint32_t cacheHash(const char* stringP, unsigned lth) {
-    uint32_t h = 2166136261u;
-    for (unsigned i = 0; i < lth; ++i)
-        h = (h ^ static_cast<unsigned char>(stringP[i])) * 16777619u;
-    h ^= h >> 15;
-    h *= 0x2c1b3c6du;
-    h ^= h >> 12;
-    return h;
-}
-
-uint32_t cacheHash(const char* stringP) {
-    return cacheHash(stringP, static_cast<unsigned>(strlen(stringP)));
-}
-
 namespace {
 
-cacheT** g_tableP = nullptr;
-unsigned g_width = 0;
-unsigned g_count = 0;
-
-cacheT* g_cacheP = nullptr;
-const unsigned g_cache_lth = 2048;
-unsigned left = 0;
-
-cacheT** newTable(unsigned width) {
-    cacheT** tableP = static_cast<cacheT**>(arena_alloc(sizeof(cacheT*) * width));
-    memset(tableP, 0, sizeof(cacheT*) * width);
-    return tableP;
+inline uint64_t load64(const char* p) {
+    uint64_t w;
+    memcpy(&w, p, 8);
+    return w;
 }
 
-void grow() {
-    unsigned width = g_width * 2;
-    cacheT** tableP = newTable(width);
-    // Tails of the new chains, so each keeps the relative order of the old one.
-    cacheT*** tailsP = static_cast<cacheT***>(xmalloc1(sizeof(cacheT**) * width));
-    for (unsigned i = 0; i < width; ++i)
-        tailsP[i] = &tableP[i];
-    for (unsigned i = 0; i < g_width; ++i) {
-        cacheT* nodeP = g_tableP[i];
-        while (nodeP) {
-            cacheT* nextP = nodeP->nextP;
-            unsigned index = cacheHash(nodeP->stringP) & (width - 1);
-            nodeP->nextP = nullptr;
-            *tailsP[index] = nodeP;
-            tailsP[index] = &nodeP->nextP;
-            nodeP = nextP;
-        }
-    }
-    free(tailsP);
-    g_tableP = tableP; // the old table stays in the arena, unused
-    g_width = width;
+inline uint64_t mix(uint64_t h, uint64_t w) {
+    h = (h ^ w) * 0x9e3779b97f4a7c15ull;
+    return h ^ (h >> 29);
 }
 
 } // namespace
 
-const char* stringCache(const char* stringP, unsigned lth) {
+// Eight bytes at a time, each word multiplied in; the tail is read into a
+// zeroed word. The length is mixed in so that tails differing only in
+// trailing zero bytes cannot collide.
+uint32_t cacheHash(const char* stringP, unsigned lth) {
+    uint64_t h = 0x243f6a8885a308d3ull ^ lth;
+    unsigned n = lth;
+    while (n >= 8) {
+        h = mix(h, load64(stringP));
+        stringP += 8;
+        n -= 8;
+    }
+    if (n > 0) {
+        uint64_t w = 0;
+        memcpy(&w, stringP, n);
+        h = mix(h, w);
+    }
+    h ^= h >> 32;
+    h *= 0xd6e8feb86659fd93ull;
+    h ^= h >> 32;
+    uint32_t r = static_cast<uint32_t>(h);
+    return r != 0 ? r : 1;
+}
+
+namespace {
+
+struct Slot {
+    uint32_t hash; // 0 for an empty slot
+    unsigned lth;
+    const char* stringP;
+    void* userP; // the entity cache's list for this text
+};
+
+Slot* g_tableP = nullptr;
+unsigned g_width = 0;
+unsigned g_count = 0;
+unsigned g_generation = 0; // grows with the table: slot numbers change
+
+// The texts interned lately, each in a place chosen by its address: their
+// hashes and, while the table has not grown since, their slots. A reader
+// interns a word and soon uses it as a key; this finds it again without
+// hashing it anew.
+const unsigned kRecent = 256;
+struct Recent {
+    const char* stringP;
+    uint32_t hash;
+    unsigned slot;
+    unsigned generation;
+};
+Recent g_recent[kRecent];
+
+unsigned recentIndex(const char* stringP) {
+    uintptr_t a = reinterpret_cast<uintptr_t>(stringP);
+    return static_cast<unsigned>((a ^ (a >> 8) ^ (a >> 16)) % kRecent);
+}
+
+const unsigned kNone = ~0u;
+
+Slot* newTable(unsigned width) {
+    return static_cast<Slot*>(table_alloc(sizeof(Slot) * static_cast<size_t>(width)));
+}
+
+void grow() {
+    if (g_width > 0x7fffffffu)
+        outofmemory();
+    unsigned width = g_width * 2;
+    Slot* tableP = newTable(width);
+    for (unsigned i = 0; i < g_width; ++i) {
+        const Slot& s = g_tableP[i];
+        if (s.hash == 0)
+            continue;
+        unsigned j = s.hash & (width - 1);
+        while (tableP[j].hash != 0)
+            j = (j + 1) & (width - 1);
+        tableP[j] = s;
+    }
+    table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
+    g_tableP = tableP;
+    g_width = width;
+    ++g_generation;
+}
+
+unsigned g_reserve = STRING_CACHE_WIDTH;
+
+void ensureTable() {
     if (g_tableP == nullptr) {
-        g_width = STRING_CACHE_WIDTH;
+        g_width = g_reserve;
         g_tableP = newTable(g_width);
     }
-    unsigned index = cacheHash(stringP, lth) & (g_width - 1);
-    for (cacheT* nodeP = g_tableP[index]; nodeP; nodeP = nodeP->nextP) {
-        if (strncmp(nodeP->stringP, stringP, lth) == 0 && nodeP->stringP[lth] == '\0')
-            return nodeP->stringP;
+}
+
+void remember(const char* stringP, uint32_t hash, unsigned slot) {
+    g_recent[recentIndex(stringP)] = {stringP, hash, slot, g_generation};
+}
+
+const Recent* recent(const char* stringP) {
+    const Recent& r = g_recent[recentIndex(stringP)];
+    return r.stringP == stringP && stringP != nullptr ? &r : nullptr;
+}
+
+// The slot of the text, interning it when create is set; kNone when it is
+// not interned and create is not set.
+unsigned lookup(const char* stringP, unsigned lth, uint32_t hash, bool create) {
+    ensureTable();
+    for (unsigned i = hash & (g_width - 1);; i = (i + 1) & (g_width - 1)) {
+        Slot& s = g_tableP[i];
+        if (s.hash == 0) {
+            if (!create)
+                return kNone;
+            s.hash = hash;
+            s.lth = lth;
+            s.stringP = arena_strdup(stringP, lth);
+            s.userP = nullptr;
+            if (++g_count <= g_width / 4 * 3)
+                return i;
+            const char* internedP = s.stringP;
+            grow();
+            for (i = hash & (g_width - 1); g_tableP[i].stringP != internedP;
+                 i = (i + 1) & (g_width - 1)) {
+            }
+            return i;
+        }
+        if (s.hash == hash && s.lth == lth &&
+            (s.stringP == stringP || memcmp(s.stringP, stringP, lth) == 0))
+            return i;
     }
-    if (left == 0) {
-        g_cacheP = static_cast<cacheT*>(arena_alloc(sizeof(cacheT) * g_cache_lth));
-        left = g_cache_lth;
-    }
-    --left;
-    cacheT* nodeP = &g_cacheP[left];
-    nodeP->stringP = arena_strdup(stringP, lth);
-    nodeP->nextP = g_tableP[index];
-    g_tableP[index] = nodeP;
-    if (++g_count > g_width)
-        grow();
-    return nodeP->stringP;
+}
+
+} // namespace
+
+uint32_t cacheHash(const char* stringP) {
+    if (const Recent* rP = recent(stringP))
+        return rP->hash;
+    return cacheHash(stringP, static_cast<unsigned>(strlen(stringP)));
+}
+
+const char* stringCache(const char* stringP, unsigned lth) {
+    uint32_t hash = cacheHash(stringP, lth);
+    unsigned slot = lookup(stringP, lth, hash, true);
+    const char* resultP = g_tableP[slot].stringP;
+    remember(resultP, hash, slot);
+    return resultP;
 }
 
 void stringCacheReset() {
+    table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
     g_tableP = nullptr;
     g_width = 0;
     g_count = 0;
-    g_cacheP = nullptr;
-    left = 0;
+    ++g_generation;
+    // The remembered texts go with the arena: their addresses may be reused.
+    memset(static_cast<void*>(g_recent), 0, sizeof g_recent);
+    g_reserve = STRING_CACHE_WIDTH;
 }
 
 const char* stringCache(const char* stringP) {
     return stringCache(stringP, static_cast<unsigned>(strlen(stringP)));
+}
+
+void stringCacheReserve(size_t texts) {
+    if (g_tableP != nullptr || texts > 0x40000000u)
+        return;
+    while (g_reserve / 4 * 3 < texts)
+        g_reserve *= 2;
+}
+
+void stringCachePrefetch(uint32_t hash) {
+    ensureTable();
+    __builtin_prefetch(&g_tableP[hash & (g_width - 1)]);
+}
+
+void stringCachePrefetchText(uint32_t hash) {
+    ensureTable();
+    for (unsigned i = hash & (g_width - 1);; i = (i + 1) & (g_width - 1)) {
+        const Slot& s = g_tableP[i];
+        if (s.hash == 0)
+            return;
+        if (s.hash == hash) {
+            __builtin_prefetch(s.stringP);
+            return;
+        }
+    }
+}
+
+const char* stringCacheHashed(const char* stringP, unsigned lth, uint32_t hash, void** userPP) {
+    unsigned slot = lookup(stringP, lth, hash, true);
+    const char* resultP = g_tableP[slot].stringP;
+    remember(resultP, hash, slot);
+    *userPP = g_tableP[slot].userP;
+    return resultP;
+}
+
+void** stringCacheUserSlot(const char* stringP, bool create) {
+    ensureTable();
+    const Recent* rP = recent(stringP);
+    if (rP != nullptr && rP->generation == g_generation)
+        return &g_tableP[rP->slot].userP;
+    unsigned lth = static_cast<unsigned>(strlen(stringP));
+    uint32_t hash = rP ? rP->hash : cacheHash(stringP, lth);
+    unsigned slot = lookup(stringP, lth, hash, create);
+    return slot == kNone ? nullptr : &g_tableP[slot].userP;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 
 // Under AddressSanitizer an emptied arena block is poisoned until it is
 // handed out again, so that a pointer kept across arena_release_all is
@@ -56,30 +57,62 @@ char* dupstring(const char* stringP) {
 
 namespace {
 
+const size_t kHugePage = 2u << 20;
+
+// Maps size bytes (a multiple of kHugePage) at a huge-page boundary and asks
+// for huge pages there: the fact base is walked in random order, and with
+// small pages most of those accesses would also miss the TLB and fault in a
+// page of their own. Null when the system refuses the mapping.
+void* hugeMap(size_t size) {
+    if (size > SIZE_MAX - kHugePage)
+        outofmemory();
+    size_t span = size + kHugePage;
+    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+    if (aligned > start)
+        munmap(p, aligned - start);
+    if (start + span > aligned + size)
+        munmap(reinterpret_cast<void*>(aligned + size), start + span - (aligned + size));
+#ifdef MADV_HUGEPAGE
+    madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+#endif
+    return reinterpret_cast<void*>(aligned);
+}
+
+size_t roundToHuge(size_t size) {
+    if (size > SIZE_MAX - kHugePage)
+        outofmemory();
+    return (size + kHugePage - 1) & ~(kHugePage - 1);
+}
+
 // Each block begins with a link to the previous one, so every block stays
 // reachable from a global and leak checkers see nothing lost.
 struct ArenaBlock {
     ArenaBlock* prevP;
-    size_t payload;
+    size_t mapped;  // bytes mapped for the block, header included
+    size_t payload; // bytes after the header
 };
 
-const size_t kBlockSize = 1 << 20;
+const size_t kBlockSize = 8u << 20;
 const size_t kAlign = alignof(std::max_align_t);
 
 ArenaBlock* g_arenaHeadP = nullptr;
 char* g_arenaNextP = nullptr;
 size_t g_arenaLeft = 0;
 
-size_t header_size() { return (sizeof(ArenaBlock) + kAlign - 1) & ~(kAlign - 1); }
-
 void* newBlock(size_t payload) {
-    size_t header = header_size();
+    size_t header = (sizeof(ArenaBlock) + kAlign - 1) & ~(kAlign - 1);
     if (payload > SIZE_MAX - header)
         outofmemory();
-    ArenaBlock* blockP = static_cast<ArenaBlock*>(malloc(header + payload));
+    size_t mapped = roundToHuge(header + payload);
+    ArenaBlock* blockP = static_cast<ArenaBlock*>(hugeMap(mapped));
     if (blockP == nullptr)
         outofmemory();
     blockP->prevP = g_arenaHeadP;
+    blockP->mapped = mapped;
     blockP->payload = payload;
     g_arenaHeadP = blockP;
     return reinterpret_cast<char*>(blockP) + header;
@@ -87,14 +120,16 @@ void* newBlock(size_t payload) {
 
 } // namespace
 
-void* arena_alloc(size_t size) {
+namespace {
+
+void* arenaAligned(size_t size, size_t align) {
     if (size > SIZE_MAX - kAlign)
         outofmemory();
-    size = (size + kAlign - 1) & ~(kAlign - 1);
+    size = (size + align - 1) & ~(align - 1);
     if (size > kBlockSize / 4)
         return newBlock(size); // large requests get a block of their own
     // Texts are packed unaligned, so the next object may need padding.
-    size_t pad = (kAlign - reinterpret_cast<uintptr_t>(g_arenaNextP) % kAlign) % kAlign;
+    size_t pad = (align - reinterpret_cast<uintptr_t>(g_arenaNextP) % align) % align;
     if (size + pad > g_arenaLeft) {
         g_arenaNextP = static_cast<char*>(newBlock(kBlockSize));
         g_arenaLeft = kBlockSize;
@@ -109,29 +144,11 @@ void* arena_alloc(size_t size) {
     return p;
 }
 
-// One block of the standard size is kept, emptied, for what comes next: a
-// harness empties the arena after every input and should not have to map
-// fresh memory each time.
-void arena_release_all() {
-    ArenaBlock* keptP = nullptr;
-    while (g_arenaHeadP != nullptr) {
-        ArenaBlock* prevP = g_arenaHeadP->prevP;
-        if (keptP == nullptr && g_arenaHeadP->payload == kBlockSize)
-            keptP = g_arenaHeadP;
-        else
-            free(g_arenaHeadP);
-        g_arenaHeadP = prevP;
-    }
-    g_arenaNextP = nullptr;
-    g_arenaLeft = 0;
-    if (keptP != nullptr) {
-        keptP->prevP = nullptr;
-        g_arenaHeadP = keptP;
-        g_arenaNextP = reinterpret_cast<char*>(keptP) + header_size();
-        g_arenaLeft = kBlockSize;
-        ARENA_POISON(g_arenaNextP, g_arenaLeft);
-    }
-}
+} // namespace
+
+void* arena_alloc(size_t size) { return arenaAligned(size, kAlign); }
+
+void* arena_alloc_pointer_aligned(size_t size) { return arenaAligned(size, alignof(void*)); }
 
 char* arena_strdup(const char* stringP, size_t n) {
     char* p;
@@ -147,4 +164,51 @@ char* arena_strdup(const char* stringP, size_t n) {
     memcpy(p, stringP, n);
     p[n] = '\0';
     return p;
+}
+
+// One block of the standard size is kept, emptied, for what comes next: a
+// harness empties the arena after every input and should not have to map
+// fresh memory each time.
+void arena_release_all() {
+    size_t header = (sizeof(ArenaBlock) + kAlign - 1) & ~(kAlign - 1);
+    ArenaBlock* keptP = nullptr;
+    while (g_arenaHeadP != nullptr) {
+        ArenaBlock* prevP = g_arenaHeadP->prevP;
+        if (keptP == nullptr && g_arenaHeadP->payload == kBlockSize)
+            keptP = g_arenaHeadP;
+        else
+            munmap(g_arenaHeadP, g_arenaHeadP->mapped);
+        g_arenaHeadP = prevP;
+    }
+    g_arenaNextP = nullptr;
+    g_arenaLeft = 0;
+    if (keptP != nullptr) {
+        keptP->prevP = nullptr;
+        g_arenaHeadP = keptP;
+        g_arenaNextP = reinterpret_cast<char*>(keptP) + header;
+        g_arenaLeft = kBlockSize;
+        ARENA_POISON(g_arenaNextP, g_arenaLeft);
+    }
+}
+
+void* table_alloc(size_t size) {
+    if (size < kHugePage) {
+        void* p = calloc(1, size);
+        if (p == nullptr)
+            outofmemory();
+        return p;
+    }
+    void* p = hugeMap(roundToHuge(size)); // fresh anonymous pages read as zero
+    if (p == nullptr)
+        outofmemory();
+    return p;
+}
+
+void table_free(void* p, size_t size) {
+    if (p == nullptr)
+        return;
+    if (size < kHugePage)
+        free(p);
+    else
+        munmap(p, roundToHuge(size));
 }

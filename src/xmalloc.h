@@ -15,8 +15,18 @@ char* dupstring(const char* stringP);
 // process through outofmemory() when the system refuses.
 void* arena_alloc(size_t size);
 
+// The same for objects made only of pointers and integers, such as those of
+// the fact base: aligned for a pointer, which packs a million relations in
+// an eighth less room than aligning each for anything.
+void* arena_alloc_pointer_aligned(size_t size);
+
 // Interns a copy of n bytes plus a terminating NUL in the arena.
 char* arena_strdup(const char* stringP, size_t n);
+
+// Zeroed memory for a large hash table, in huge pages where the system gives
+// them; table_free takes the same size back.
+void* table_alloc(size_t size);
+void table_free(void* p, size_t size);
 
 // Gives every block of the arena back. Whatever lives there (fact objects,
 // interned texts, the cache tables) must have been forgotten first; only a

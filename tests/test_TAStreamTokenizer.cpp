@@ -119,6 +119,26 @@ TEST(Tokenizer, TokensHaveNoLengthLimit) {
     EXPECT_EQ(tokens("\"" + big + "\""), "W:" + want + "|EOF:EOF");
 }
 
+// The input is read in blocks of 256 KiB, and runs of ordinary characters are
+// taken from a block at once: a text cut anywhere by the end of a block must
+// read as it does elsewhere, escapes, quotes and line feeds included.
+TEST(Tokenizer, TextsReadAlikeAcrossBlockEnds) {
+    const std::string tail = "word\\x\"y \"q\\\"s\nt\" = ( \"a b\" c\\d 'e\nf' ) end\n";
+    const std::string want =
+        "W:wordx\"y@1|W:q\"s\nt@2|=@2|(@2|W:a b@2|W:c\x7f@2|W:e\nf@3|)@3|W:end@3|EOF:EOF@4";
+    const size_t block = 256 * 1024;
+    for (size_t cut = 0; cut < tail.size() + 2; ++cut) {
+        std::string pad(block - cut, ' ');
+        std::string got = tokens(pad + tail, true);
+        ASSERT_EQ(got, want) << "cut " << cut;
+    }
+    for (size_t cut = 0; cut < 24; ++cut) {
+        Opened in(std::string(block - cut, ' ') + "(x \"a\\\"b c\" 'd e' f\\g) h");
+        ASSERT_STREQ(in.tok.nextAVI(), "(x \"a\\\"b c\" 'd e' \"f\\g\")") << "cut " << cut;
+        ASSERT_EQ(in.tok.nextToken(), TT_WORD) << "cut " << cut;
+        ASSERT_STREQ(in.tok.m_svalP, "h");
+    }
+}
 
 // The value after "=", then the token that follows it.
 std::string value(const std::string& text) {

@@ -132,6 +132,113 @@ RunResult runOn(const std::string& facts, long addressSpaceLimit = 0) {
 
 const std::string kSummary = "0 lines of code #ifdef'd out\n0 functions are dead\n";
 
+// Triples and records are read ahead in batches; whatever interrupts them,
+// at any place in a batch, must be met at the same point of the input as if
+// each were read alone: the same facts before it, the same message, the same
+// line, and the same facts after it.
+TEST(FactBase, BatchesEndWhereTheInputTurnsIrregular) {
+    struct Irregular {
+        std::string text;    // one record or triple, on one line
+        std::string message; // what it prints, after "*** Error (LINE):" when not empty
+    } records[] = {
+        {"X { flag other = 2 }", ""},
+        {"X { a = }", ""},
+        {"(call X X) { w = 1 }", ""},
+        {"$root { rootmark = 1 }", ""},
+        {"X y { }", "Expecting section header or id <{>"},
+        {"X = }", "Expecting token1 <{>"},
+    };
+    std::string text = "FACT TUPLE :\ncall a0 a1\nFACT ATTRIBUTE :\n";
+    std::string want;
+    int line = 4, n = 0;
+    for (const Irregular& r : records) {
+        for (int k = 0; k < 18; ++k, ++n) {
+            std::string x = "x" + std::to_string(n);
+            for (int i = 0; i < k; ++i, ++line)
+                text += "g" + std::to_string(n) + "_" + std::to_string(i) + " { a = " +
+                        std::to_string(i) + " b = 'v w' }\n";
+            std::string t = r.text;
+            for (size_t p; (p = t.find('X')) != std::string::npos;)
+                t.replace(p, 1, x);
+            text += t + "\n";
+            if (!r.message.empty())
+                want += "*** Error (" + std::to_string(line) + "):" + r.message + "\n";
+            ++line;
+            text += "h" + std::to_string(n) + " { a = after }\n";
+            ++line;
+        }
+    }
+    EXPECT_EQ(load(text), want);
+    n = 0;
+    for (const Irregular& r : records) {
+        for (int k = 0; k < 18; ++k, ++n) {
+            for (int i = 0; i < k; ++i) {
+                CEntityInstance* gP = ta.getCache(("g" + std::to_string(n) + "_" + std::to_string(i)).c_str());
+                ASSERT_NE(gP, nullptr);
+                EXPECT_STREQ(gP->getAttribute("a"), std::to_string(i).c_str());
+                EXPECT_STREQ(gP->getAttribute("b"), "'v w'");
+            }
+            CEntityInstance* hP = ta.getCache(("h" + std::to_string(n)).c_str());
+            ASSERT_NE(hP, nullptr) << r.text << " after " << k;
+            EXPECT_STREQ(hP->getAttribute("a"), "after");
+            CEntityInstance* xP = ta.getCache(("x" + std::to_string(n)).c_str());
+            if (r.text[0] == 'X' && r.message.empty()) {
+                ASSERT_NE(xP, nullptr);
+                if (r.text == "X { flag other = 2 }") {
+                    EXPECT_EQ(xP->getAttribute("flag"), nullptr);
+                    EXPECT_NE(xP->m_attributesP->nextP, nullptr); // flag is there
+                    EXPECT_STREQ(xP->getAttribute("other"), "2");
+                } else {
+                    EXPECT_EQ(xP->getAttribute("a"), nullptr);
+                    ASSERT_NE(xP->m_attributesP, nullptr);
+                }
+            }
+        }
+    }
+    // "$root" in any letter case is the root, however the batch met it.
+    EXPECT_STREQ(ta.getRootInstance()->getAttribute("rootmark"), "1");
+}
+
+// A fatal error in a triple, wherever it falls in a batch read ahead, ends
+// the program after the warnings of the triples before it, with their lines.
+TEST(LoadCli, TripleErrorsEndTheLoadWhereTheyStand) {
+    struct Bad {
+        std::string text, message;
+    } bads[] = {
+        {"call a (", "Error in tuple parse. Found '(null)'"},
+        {"( a b", "Expecting word token. Found '(null)'"},
+        {"call a b )", "Expecting word token. Found '(null)'"},
+        {"call a )", "Error in tuple parse. Found '(null)'"},
+        {"call a", "Error in tuple parse. Found 'EOF'"},
+    };
+    std::string dir = makeTempDir();
+    for (const Bad& bad : bads) {
+        for (int k : {0, 1, 30, 31, 32, 33, 64}) {
+            std::string text = "FACT TUPLE :\n$INSTANCE w GF\n";
+            std::string err;
+            for (int i = 0; i < k; ++i) {
+                const char* cls = i % 2 ? "GF" : "LF";
+                text += "$INSTANCE w " + std::string(cls) + "\n";
+                err += ">>> Warning (" + std::to_string(i + 3) + "):Redeclaration of w from instance of " +
+                       (i % 2 ? "LF" : "GF") + " to instance of " + cls + "\n";
+            }
+            text += bad.text + "\n$INSTANCE w T\n";
+            int line = k + 3;
+            if (bad.text == "call a") // the end is met after the last line feed
+                line = k + 4;
+            err += "*** Error (" + std::to_string(line) + "): " + bad.message + "\nExit code 1\n";
+            if (bad.text == "call a")
+                text = text.substr(0, text.size() - std::string("$INSTANCE w T\n").size());
+            writeFile(dir + "/f.ta", text);
+            RunResult r = runLopwort({dir + "/f.ta"});
+            EXPECT_EQ(r.status, 1) << bad.text << " after " << k;
+            EXPECT_EQ(r.err, err) << bad.text << " after " << k;
+        }
+    }
+    unlink((dir + "/f.ta").c_str());
+    rmdir(dir.c_str());
+}
+
 TEST(LoadCli, InputsThatCannotBeReadEndWithStatusTwo) {
     std::string dir = makeTempDir();
     RunResult r = runLopwort({dir + "/missing.ta"});

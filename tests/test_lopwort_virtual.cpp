@@ -238,6 +238,37 @@ TEST(VirtualCalls, AFunctionThatAbsorbedDuplicatesResolvesForEveryInstance) {
     EXPECT_EQ(run(f).dead, Names{});
 }
 
+TEST(VirtualCalls, DeeperResolutionsFirstLeaveNothingBelowThemUnreached) {
+    // main calls D::f, C::f, B::f, A::f virtually, newest first, so each
+    // class's resolution has run by the time the one above it looks down;
+    // E::g, of another name, stays unreached.
+    Facts f;
+    f.cls("A").cls("B").cls("C").cls("D").cls("E");
+    f.derives("B", "A").derives("C", "B").derives("D", "C").derives("E", "D");
+    for (const char* c : {"A", "B", "C", "D", "E"})
+        f.vf(c, "f").slot(c, c, "f");
+    f.vf("E", "g").slot("E", "E", "g");
+    f.callVirtually("A", "f").callVirtually("B", "f").callVirtually("C", "f").callVirtually("D", "f");
+    Outcome o = run(f);
+    EXPECT_EQ(o.dead, Names{"E::g"});
+    EXPECT_EQ(o.tree, "(GF) main\n  (VF) D::f\n    (VF) E::f\n  (VF) C::f\n  (VF) B::f\n"
+                      "  (VF) A::f\n");
+}
+
+TEST(VirtualCalls, AFunctionReachedWithoutResolvingHidesNothingBelowIt) {
+    // B::f is reached by a plain call, so nothing resolved down from B: a
+    // virtual call of A::f must still look below B and reach C::f.
+    Facts f;
+    f.cls("A").cls("B").cls("C").derives("B", "A").derives("C", "B");
+    for (const char* c : {"A", "B", "C"})
+        f.vf(c, "f").slot(c, c, "f");
+    f.callVirtually("A", "f");
+    f.raw("call main " + Facts::fn("B", "f") + "\n"); // newer: walked first
+    Outcome o = run(f);
+    EXPECT_EQ(o.dead, Names{});
+    EXPECT_EQ(o.tree, "(GF) main\n  (VF) B::f\n  (VF) A::f\n    (VF) C::f\n");
+}
+
 TEST(VirtualCalls, AHierarchyThousandsOfClassesDeep) {
     Facts f;
     const int depth = 10000;
