@@ -111,17 +111,6 @@ TEST(FactBase, InheritanceAndItsRefusals) {
     EXPECT_EQ(ta.getEntityClass("a"), nullptr);
 }
 
-TEST(FactBase, EmptyInputLoadsOnlyTheRootAndTheBaseClasses) {
-    EXPECT_EQ(load("  // nothing\n/* at all */\n"), "");
-    EXPECT_EQ(ta.getEntityClass(nullptr), ta.getEntityBaseClass());
-    EXPECT_EQ(ta.getEntityBaseClass()->m_nextP, nullptr);
-    EXPECT_EQ(ta.getRelationClass(nullptr), ta.getRelationBaseClass());
-    EXPECT_EQ(ta.getRelationBaseClass()->getEntityClassPairs(), nullptr);
-    EXPECT_EQ(ta.getCache("$ROOT"), ta.getRootInstance());
-    EXPECT_EQ(ta.getEntityBaseClass()->m_entityInstancesP, ta.getRootInstance());
-    EXPECT_EQ(ta.getRootInstance()->m_nextInClassP, nullptr);
-}
-
 RunResult runOn(const std::string& facts, long addressSpaceLimit = 0) {
     RunOptions o;
     o.input = facts;
@@ -131,23 +120,6 @@ RunResult runOn(const std::string& facts, long addressSpaceLimit = 0) {
 }
 
 const std::string kSummary = "0 lines of code #ifdef'd out\n0 functions are dead\n";
-
-TEST(LoadCli, InputsThatCannotBeReadEndWithStatusTwo) {
-    std::string dir = makeTempDir();
-    RunResult r = runLopwort({dir + "/missing.ta"});
-    EXPECT_EQ(r.err, "Can't open " + dir + "/missing.ta\nExit code 2\n");
-    EXPECT_EQ(r.status, 2);
-    r = runLopwort({dir});
-    EXPECT_EQ(r.err, "Can't open " + dir + "\nExit code 2\n");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, versionLine());
-    rmdir(dir.c_str());
-    RunOptions closed;
-    closed.closeStdin = true;
-    r = runLopwort({}, closed);
-    EXPECT_EQ(r.err, "Can't read standard input\nExit code 2\n");
-    EXPECT_EQ(r.status, 2);
-}
 
 TEST(LoadCli, HostileButWellFormedInputsLoad) {
     std::string huge(6 * 1024 * 1024, 'w');
