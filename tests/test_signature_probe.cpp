@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 
 namespace {
 
@@ -72,8 +72,18 @@ TEST(SignatureProbe, DumpFollowsEachParsedName) {
                            "              number \"3\" (3)\n"
                            "              identifier \"abc\"\n"
                            "_Z4abc\tfail\n";
+    std::string out;
     // Addresses differ from run to run.
-    EXPECT_EQ(std::regex_replace(r.out, std::regex("0x[0-9a-f]+ "), ""), expected);
+    for (size_t i = 0; i < r.out.size(); ++i) {
+        if (r.out.compare(i, 2, "0x") == 0) {
+            i += 2;
+            while (isxdigit(static_cast<unsigned char>(r.out[i])))
+                ++i;
+            continue; // the blank after the address goes too
+        }
+        out += r.out[i];
+    }
+    EXPECT_EQ(out, expected);
     EXPECT_EQ(r.status, 1);
 }
 
