@@ -170,6 +170,7 @@ TEST(Consolidate, SortingMatchesInsertionOnRandomFactSets) {
 
 TEST(Consolidate, LargeRunsOfOneLineMatchInsertion) {
     // Many functions sharing a path and having no line.
+    std::string described[2];
     for (int pass = 0; pass < 2; ++pass) {
         Graph g;
         std::vector<CEntityInstance*> all;
@@ -179,16 +180,11 @@ TEST(Consolidate, LargeRunsOfOneLineMatchInsertion) {
             all.push_back(g.add(i % 3 ? "GF" : "LF", labels[i % 4], "x.c"));
         for (int i = 0; i < 300; ++i)
             rels.push_back(g.rel(all[(i * 7) % 200], all[(i * 13) % 200]));
-        static std::string first;
-        if (pass == 0) {
-            consolidate_classes(g.classes);
-            first = describe(g, all, rels);
-            EXPECT_EQ(ordered().size(), 8u);
-        } else {
-            consolidateByInsertion(g.classes);
-            EXPECT_EQ(describe(g, all, rels), first);
-        }
+        pass ? consolidateByInsertion(g.classes) : consolidate_classes(g.classes);
+        EXPECT_EQ(ordered().size(), 8u);
+        described[pass] = describe(g, all, rels);
     }
+    EXPECT_EQ(described[0], described[1]);
 }
 
 TEST(Consolidate, MergeMovesRelationsInFrontInReverse) {
@@ -324,11 +320,6 @@ const Override kOverrides[] = {
      "_ZTVN2ns6CircleE",
      {"_ZNK2ns6Circle6equalsERKNS_5ShapeE"},
      {"_ZNK2ns6Circle6equalsERKS0_"}},
-    {"_ZN2ns5Shape2In1hERKS1_RKS0_",
-     "_ZTVN2ns5Shape2InE",
-     "_ZTVN2ns7DerivedE",
-     {"_ZN2ns7Derived1hERKNS_5Shape2InERKNS_5ShapeE"},
-     {"_ZN2ns7Derived1hERKS0_RKNS_5ShapeE"}},
     // a class directly in std
     {"_ZNKSt9exception4whatEv", "_ZTVSt9exception", "_ZTV4MyEx", {"_ZNK4MyEx4whatEv"}, {}},
     // classes local to main: the overrider, but not another function of the
@@ -344,11 +335,6 @@ const Override kOverrides[] = {
      "_ZTVN2ns6CircleE",
      {"_ZNR2ns6Circle1fEv"},
      {"_ZNO2ns6Circle1fEv", "_ZN2ns6Circle1fEv"}},
-    {"_ZNKO2ns5Shape1fEv",
-     "_ZTVN2ns5ShapeE",
-     "_ZTVN2ns6CircleE",
-     {"_ZNKO2ns6Circle1fEv"},
-     {"_ZNKR2ns6Circle1fEv"}},
 };
 
 TEST(VirtualResolution, OverridersAreReachedHoweverTheirNamesAbbreviate) {

@@ -89,6 +89,13 @@ std::string seq(int position) {
     return "S" + digits + "_";
 }
 
+std::string repeat(const std::string& text, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += text;
+    return out;
+}
+
 const char* orNull(const char* p) {
     return p != nullptr ? p : "(null)";
 }
@@ -112,7 +119,6 @@ const Accepted kAccepted[] = {
     {"_ZN1AIiE1fEv", 20, {"1A", "1AIiE"}},
     {"_ZN1A1B1fEv", -1, {"1A", "1A1B"}},
     {"_ZN1AD0Ev", -1, {"1A"}},
-    {"_ZN1AD1Ev", -1, {"1A"}},
     {"_ZN1AD2Ev", -1, {"1A"}},
     {"_ZN1AC1Ev", -1, {"1A"}},
     {"_ZN1AC3Ev", -1, {"1A"}},
@@ -423,9 +429,6 @@ TEST(SignatureGrammar, EveryOperatorCodeIsFoundInItsRow) {
 
 TEST(SignatureGrammar, TypeNames) {
     EXPECT_STREQ(signature_type_name(SIGNATURE_substitution), "substitution");
-    EXPECT_STREQ(signature_type_name(SIGNATURE_St), "St");
-    EXPECT_STREQ(signature_type_name(SIGNATURE_template_prefix), "template_prefix");
-    EXPECT_STREQ(signature_type_name(50), "root");
     EXPECT_STREQ(signature_type_name(51), "abi_tag");
     EXPECT_STREQ(signature_type_name(52), "???");
     EXPECT_STREQ(signature_type_name(-1), "???");
@@ -433,25 +436,15 @@ TEST(SignatureGrammar, TypeNames) {
 
 // ------------------------------------------------------------ store and dump
 
-TEST(SignatureStore, GrowsByDoublingAndGivesTheSameTree) {
-    std::string big = "_Z1f";
-    for (int i = 0; i < 300; ++i)
-        big += "i";
-    Csignature fresh;
+TEST(SignatureStore, GrowingGivesTheSameTree) {
+    std::string big = "_Z1f" + std::string(300, 'i');
+    Csignature fresh, grown;
     ASSERT_NE(fresh.signature(big.c_str()), nullptr);
     EXPECT_GT(fresh.node_count(), 256);
-    EXPECT_EQ(fresh.m_nodes_max, 512);
-
-    Csignature grown;
-    std::string bigger = "_Z1f" + std::string(600, 'i');
-    ASSERT_NE(grown.signature(bigger.c_str()), nullptr);
-    EXPECT_EQ(grown.m_nodes_max, 1024);
+    ASSERT_NE(grown.signature(("_Z1f" + std::string(600, 'i')).c_str()), nullptr);
     ASSERT_NE(grown.signature(big.c_str()), nullptr);
     EXPECT_EQ(dump_text(grown), dump_text(fresh));
-
-    // The store serves later, smaller names without shrinking.
     ASSERT_NE(grown.signature("_Z1fv"), nullptr);
-    EXPECT_EQ(grown.m_nodes_max, 1024);
     EXPECT_EQ(grown.node_count(), 11);
 }
 
@@ -504,7 +497,6 @@ struct Rendered {
 const Rendered kRendered[] = {
     {"_ZN1A1fEv", "_ZN1AE", "_ZN1A1fEv", "_ZN1fEv", nullptr},
     {"_ZNK1A1fEv", "_ZN1AE", "_ZNK1A1fEv", "_ZN1fEv", nullptr},
-    {"_ZN1B1fEi", "_ZN1BE", "_ZN1B1fEi", "_ZN1fEi", nullptr},
     {"_ZN1A1B1fEv", "_ZN1A1BE", "_ZN1A1B1fEv", "_ZN1fEv", nullptr},
     {"_ZN1AIiE1fEv", "_ZN1AIiEE", "_ZN1AIiE1fEv", "_ZN1fEv", nullptr},
     {"_ZN1A1fIiEEvT_", "_ZN1AE", "_ZN1A1fIiEEvT_", "_ZN1fIiEEvT_", "_ZN1A1fIEEv2T0"},
@@ -520,10 +512,8 @@ const Rendered kRendered[] = {
     {"_ZplN1A1BES0_", nullptr, "_ZplN1A1BEN1A1BE", "_ZplN1BEN1A1BE", nullptr},
     {"main", nullptr, "main", "main", nullptr},
     {"_ZTV1A", "_ZN1AE", nullptr, nullptr, nullptr},
-    {"_ZTI1A", "_ZN1AE", nullptr, nullptr, nullptr},
     {"_ZTVN1A1BE", "_ZN1A1BE", nullptr, nullptr, nullptr},
     {"_ZTV1AIiE", "_ZN1AIiEE", nullptr, nullptr, nullptr},
-    {"_ZTI1AIiE", "_ZN1AIiEE", nullptr, nullptr, nullptr},
     {"_ZTVN1A1BIiEE", "_ZN1A1BIiEE", nullptr, nullptr, "_ZN1A1BIEE"},
     {"_ZThn8_N1A1fEv", "_ZN1A1fE", nullptr, nullptr, nullptr},
     {"_ZGVZ1fvE1x", nullptr, nullptr, nullptr, nullptr},
@@ -659,9 +649,9 @@ TEST(SignatureRendering, Comparisons) {
 }
 
 // A name and the same name written out in full, without any back reference
-// (standard abbreviations such as "St" and "Sa" stay: no compiler writes them
-// out). Both must render alike, or an overrider whose compiler abbreviated
-// differently from its base's would be taken for another function.
+// (standard abbreviations such as "St" and "Sa" stay). Both must render alike,
+// or an overrider abbreviated differently from its base would be missed.
+// Names whose renderings kRendered spells out are not repeated here.
 struct WrittenOut {
     const char* abbreviated;
     const char* full;
@@ -669,9 +659,7 @@ struct WrittenOut {
 
 const WrittenOut kWrittenOut[] = {
     // a member's parameter of its own namespaced class, or of an enclosing one
-    {"_ZNK2ns5Shape6equalsERKS0_", "_ZNK2ns5Shape6equalsERKN2ns5ShapeE"},
     {"_ZN2ns5Shape2In1hERKS1_RKS0_", "_ZN2ns5Shape2In1hERKN2ns5Shape2InERKN2ns5ShapeE"},
-    {"_ZNK1A1fERKS_", "_ZNK1A1fERK1A"},
     {"_ZN2ns1fERKNS_1AES2_", "_ZN2ns1fERKN2ns1AERKN2ns1AE"},
     // a class type used again as the prefix of a nested name
     {"_ZN1X1gEN2N11A1BENS2_1CE", "_ZN1X1gEN2N11A1BEN2N11A1B1CE"},
@@ -685,7 +673,6 @@ const WrittenOut kWrittenOut[] = {
     {"_ZN2ns1A4copyIiEEvRKS0_T_", "_ZN2ns1A4copyIiEEvRKN2ns1AET_"},
     {"_ZN2ns4swapINS_1AEEEvRT_S3_", "_ZN2ns4swapIN2ns1AEEEvRT_RT_"},
     // std: a class directly in std stays unscoped, a class nested in one does not
-    {"_ZNSt9exceptionaSERKS_", "_ZNSt9exceptionaSERKSt9exception"},
     {"_ZNSt6vectorIiSaIiEEaSERKS1_", "_ZNSt6vectorIiSaIiEEaSERKSt6vectorIiSaIiEE"},
     {"_ZNSt6vectorIiSaIiEE8iteratorC1ERKS2_",
      "_ZNSt6vectorIiSaIiEE8iteratorC1ERKNSt6vectorIiSaIiEE8iteratorE"},
@@ -698,11 +685,8 @@ const WrittenOut kWrittenOut[] = {
     {"_ZN2ns1A1fEMS0_KFvvE", "_ZN2ns1A1fEMN2ns1AEKFvvE"},
     {"_ZN2ns1A1fEMS0_i", "_ZN2ns1A1fEMN2ns1AEi"},
     {"_ZN2ns1A1fEPFvRKS0_E", "_ZN2ns1A1fEPFvRKN2ns1AEE"},
-    {"_ZNKR2ns1A1fERKS0_", "_ZNKR2ns1A1fERKN2ns1AE"},
     {"_ZNO2ns1A1fEOS0_", "_ZNO2ns1A1fEON2ns1AE"},
     // local classes: the function's scope and the discriminator go with the class
-    {"_ZZ4mainEN1A2eqERKS_", "_ZZ4mainEN1A2eqERKZ4mainE1A"},
-    {"_ZZ4mainEN1A2eqE_0RKS_", "_ZZ4mainEN1A2eqE_0RKZ4mainE1A_0"},
     {"_ZZ4mainEN1A1fEZ4mainENS_2InEZ4mainENS0_4DeepE",
      "_ZZ4mainEN1A1fEZ4mainEN1A2InEZ4mainEN1A2In4DeepE"},
     {"_ZZ4mainEN1A1kEZ4mainENS_2In4DeepES0_", "_ZZ4mainEN1A1kEZ4mainEN1A2In4DeepEZ4mainEN1A2InE"},
@@ -747,100 +731,40 @@ TEST(SignatureRendering, NamesRenderAsIfWrittenOutInFull) {
         expect_renders_as_written_out(row.abbreviated, row.full);
 }
 
-TEST(SignatureRendering, ComparingWithItselfOrNothing) {
+TEST(SignatureRendering, RenderingsAndComparisonsFollowTheLatestParse) {
     Csignature s;
     EXPECT_EQ(s.same_class(&s), 0); // no tree yet
     EXPECT_EQ(s.get_function(), nullptr);
     ASSERT_NE(s.signature("_ZN1A1fEv"), nullptr);
+    EXPECT_EQ(s.get_function(), s.get_function());
+    EXPECT_EQ(s.get_template(), nullptr);
+    EXPECT_EQ(s.get_template(), nullptr);
     EXPECT_EQ(s.same_class(&s), 1);
-    EXPECT_EQ(s.same_function_name(&s), 1);
     EXPECT_EQ(s.same_class(nullptr), 0);
     ASSERT_NE(s.signature("_Z1fv"), nullptr);
+    EXPECT_STREQ(s.get_function(), "_Z1fv");
     EXPECT_EQ(s.same_class(&s), 0);
     EXPECT_EQ(s.same_function(&s), 1);
-}
-
-TEST(SignatureRendering, RenderingsAreCachedUntilTheNextParse) {
-    Csignature s;
-    ASSERT_NE(s.signature("_ZN1A1fEv"), nullptr);
-    EXPECT_EQ(s.m_function.m_lth, -1);
-    const char* firstP = s.get_function();
-    EXPECT_EQ(s.m_function.m_lth, static_cast<int>(strlen("_ZN1A1fEv")) + 1);
-    EXPECT_EQ(s.m_function.m_max, 128);
-    // Scribbling on the cached string shows that it is not rendered again.
-    s.m_function.m_bufferP[0] = '#';
-    EXPECT_EQ(s.get_function(), firstP);
-    EXPECT_EQ(firstP[0], '#');
-    EXPECT_EQ(s.m_template.m_lth, -1);
-    EXPECT_EQ(s.get_template(), nullptr);
-    EXPECT_EQ(s.m_template.m_lth, -2);
-    EXPECT_EQ(s.get_template(), nullptr);
-
-    ASSERT_NE(s.signature("_ZN1B1gEv"), nullptr);
-    EXPECT_EQ(s.m_function.m_lth, -1);
-    EXPECT_EQ(s.m_template.m_lth, -1);
-    EXPECT_STREQ(s.get_function(), "_ZN1B1gEv");
-
     ASSERT_EQ(s.signature("_ZN1B"), nullptr);
     EXPECT_EQ(s.get_function(), nullptr);
-}
-
-TEST(SignatureBuffer, AppendGrowsByDoublingFrom128) {
-    Csignature_buffer b;
-    b.m_lth = 0;
-    b.append("abc", 0);
-    EXPECT_EQ(b.m_max, 0);
-    b.append("abc", 3);
-    EXPECT_EQ(b.m_max, 128);
-    std::string text(200, 'x');
-    b.append(text.c_str(), 200);
-    EXPECT_EQ(b.m_max, 256);
-    EXPECT_EQ(b.m_lth, 203);
-    EXPECT_EQ(std::string(b.m_bufferP, 3), "abc");
 }
 
 // ------------------------------------------------------------ hostile names
 
 TEST(SignatureHostile, DeepNestingFailsInsteadOfExhaustingTheStack) {
     const int n = 100000;
-    std::string pointers = "_Z1f" + std::string(n, 'P') + "i";
-    std::string qualifiers = "_Z1f" + std::string(n, 'K') + "i"; // one node: parses
-    std::string args = "_Z1fI";
-    for (int i = 0; i < n; ++i)
-        args += "1AI";
-    args += "i" + std::string(n, 'E') + "Ev";
-    std::string exprs = "_Z1fIX";
-    for (int i = 0; i < n; ++i)
-        exprs += "ng";
-    exprs += "Li1EEEvv";
-    std::string arrays = "_Z1f";
-    for (int i = 0; i < n; ++i)
-        arrays += "Ang";
-    std::string components = "_ZN";
-    for (int i = 0; i < n; ++i)
-        components += "1A";
-    components += "1fEv";
-    std::string locals;
-    for (int i = 0; i < n; ++i)
-        locals += "_ZZ";
-    std::string functions = "_Z1f" + std::string(n, 'F') + "v";
     Csignature s;
-    EXPECT_EQ(s.signature(pointers.c_str()), nullptr);
-    EXPECT_NE(s.signature(qualifiers.c_str()), nullptr);
-    EXPECT_EQ(s.signature(args.c_str()), nullptr);
-    EXPECT_EQ(s.signature(exprs.c_str()), nullptr);
-    EXPECT_EQ(s.signature(arrays.c_str()), nullptr);
-    EXPECT_EQ(s.signature(components.c_str()), nullptr);
-    EXPECT_EQ(s.signature(locals.c_str()), nullptr);
-    EXPECT_EQ(s.signature(functions.c_str()), nullptr);
+    EXPECT_NE(s.signature(("_Z1f" + std::string(n, 'K') + "i").c_str()), nullptr); // one node
+    for (const std::string& text :
+         {"_Z1f" + std::string(n, 'P') + "i", "_Z1fIX" + repeat("ng", n) + "Li1EEEvv",
+          "_Z1fI" + repeat("1AI", n) + "i" + std::string(n, 'E') + "Ev", "_Z1f" + repeat("Ang", n),
+          "_ZN" + repeat("1A", n) + "1fEv", repeat("_ZZ", n), "_Z1f" + std::string(n, 'F') + "v"})
+        EXPECT_EQ(s.signature(text.c_str()), nullptr) << text.substr(0, 12);
 }
 
 TEST(SignatureHostile, NestingWellBelowTheBoundParsesAndRenders) {
     std::string pointers = "_ZN1A1fE" + std::string(900, 'P') + "i";
-    std::string components = "_ZN";
-    for (int i = 0; i < 900; ++i)
-        components += "1A";
-    components += "E";
+    std::string components = "_ZN" + repeat("1A", 900) + "E";
     Csignature s;
     ASSERT_NE(s.signature(pointers.c_str()), nullptr);
     EXPECT_STREQ(s.get_function_name(), ("_ZN1fE" + std::string(900, 'P') + "i").c_str());
@@ -900,9 +824,7 @@ TEST(SignatureHostile, LongChainsOfReferencesEndWithoutExhaustingTheStack) {
 // its components) and its parents (to find a function it is local to); many
 // references to a deep prefix must end within the rendering's bounds.
 TEST(SignatureHostile, ManyReferencesToADeepLocalPrefixEndCleanly) {
-    std::string components;
-    for (int i = 0; i < 900; ++i)
-        components += "1A";
+    std::string components = repeat("1A", 900);
     // The innermost prefix "1A", and the class itself, 900 components long.
     for (const std::string& reference : {seq(0), seq(899)}) {
         SCOPED_TRACE(reference);
@@ -980,12 +902,7 @@ TEST(SignatureHostile, MutatedNamesFailOrParseCleanly) {
         s.get_function_name();
         s.same_class(&other);
         s.same_function_name(&other);
-        char* bufferP = nullptr;
-        size_t lth = 0;
-        FILE* F = open_memstream(&bufferP, &lth);
-        s.dump(F);
-        fclose(F);
-        free(bufferP);
+        dump_text(s);
     }
     EXPECT_GT(parsed, 1000);
 }
