@@ -45,7 +45,7 @@ measure() {
 
 declare -A TIME
 printf '%-9s %8s %9s %7s %6s %9s %6s %14s  %s\n' N file_MB lopwort_s wc_s ratio peak_MB ratio \
-    "cpu_s(lw/wc)" "stages: load consolidate search report (s)"
+    "cpu_s(lw/wc)" "stages, wall(cpu) s: load consolidate search report"
 for n in "${SIZES[@]}"; do
     file="$DIR/lopwort-scale-$n-$SEED.ta"
     [ -s "$file" ] || "$BUILD/bench_gen_facts" --seed "$SEED" "$n" "$file" 2>/dev/null
@@ -54,8 +54,9 @@ for n in "${SIZES[@]}"; do
     read -r wc_s _ wc_cpu <<<"$(measure wc -w "$file")"
     read -r lw_s lw_kb lw_cpu <<<"$(measure "$BUILD/lopwort" "$file")"
     stages=$("$BUILD/bench_stages" "$file" 2>&1 >/dev/null |
-        awk '$1=="load"{l=$2} $1=="consolidate"{c=$2} $1=="search"{s=$2} $1=="report"{r=$2}
-             END{printf "%s %s %s %s", l, c, s, r}')
+        awk '$1=="load"||$1=="consolidate"||$1=="search"||$1=="report"{
+                 t = t sprintf("%s%s(%s)", (t == "" ? "" : " "), $2, $4) }
+             END{printf "%s", t}')
     TIME[$n]=$lw_s
     awk -v n="$n" -v b="$bytes" -v lw="$lw_s" -v wc="$wc_s" -v kb="$lw_kb" -v st="$stages" \
         -v lc="$lw_cpu" -v wcc="$wc_cpu" 'BEGIN{

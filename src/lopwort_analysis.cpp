@@ -191,6 +191,9 @@ void consolidate_classes(CEntityClass* classListP) {
             if (!isFunctionClass(classP->getId()))
                 continue;
             for (CEntityInstance* eP = classP->m_entityInstancesP; eP; eP = eP->m_nextInClassP) {
+                // The next entity's label is hashed next, and is usually a miss.
+                if (eP->m_nextInClassP != nullptr && eP->m_nextInClassP->getLabel() != nullptr)
+                    __builtin_prefetch(eP->m_nextInClassP->getLabel());
                 const char* pathP = eP->m_fullpathP;
                 if (pathP == nullptr || (pathP[0] == '.' && pathP[1] == '\0'))
                     buildFullPath(eP);
@@ -242,6 +245,8 @@ void consolidate_classes(CEntityClass* classListP) {
 
     g_headP = nullptr;
     for (size_t i = places.size(); i-- > 0;) {
+        if (i >= 8)
+            __builtin_prefetch(&places[i - 8].eP->m_nextInOrderP, 1);
         places[i].eP->m_nextInOrderP = g_headP;
         g_headP = places[i].eP;
     }
