@@ -13,20 +13,16 @@
 namespace {
 
 const unsigned kStartWidth = 16384;
-const unsigned kStartBits = 14;
 
 attributeListT** g_tableP = nullptr;
 unsigned g_width = 0;
 unsigned g_count = 0;
 
-cacheKeyT pairKey(const char* idP, const char* aviP) {
-    cacheKeyT key = cacheKey(idP);
-    if (aviP != nullptr) {
-        cacheKeyT v = cacheKey(aviP);
-        key.h ^= v.h;
-        key.h2 = key.h2 * 31u + v.h2;
-    }
-    return key;
+uint32_t pairHash(const char* idP, const char* aviP) {
+    uint32_t h = cacheHash(idP);
+    if (aviP != nullptr)
+        h = h * 31u + cacheHash(aviP);
+    return h;
 }
 
 bool sameValue(const char* aP, const char* bP) {
@@ -54,7 +50,7 @@ void grow() {
         while (entryP) {
             attributeListT* nextP = entryP->nextP;
             CAttribute* aP = entryP->attributeP;
-            unsigned index = cacheIndex(pairKey(aP->m_idP, aP->m_aviP), kStartBits, width);
+            unsigned index = pairHash(aP->m_idP, aP->m_aviP) & (width - 1);
             entryP->nextP = nullptr;
             *tailsP[index] = entryP;
             tailsP[index] = &entryP->nextP;
@@ -67,10 +63,6 @@ void grow() {
 }
 
 } // namespace
-
-unsigned attributeCacheIndex(const char* idP, const char* aviP) {
-    return cacheIndex(pairKey(idP, aviP), kStartBits, kStartWidth);
-}
 
 attributeListT* getAttributeListEntry() {
     static attributeListT* g_cacheP = nullptr;
@@ -89,7 +81,7 @@ CAttribute* attributeCache(const char* idP, const char* aviP) {
         g_width = kStartWidth;
         g_tableP = newTable(g_width);
     }
-    unsigned index = cacheIndex(pairKey(idP, aviP), kStartBits, g_width);
+    unsigned index = pairHash(idP, aviP) & (g_width - 1);
     for (attributeListT* entryP = g_tableP[index]; entryP; entryP = entryP->nextP) {
         CAttribute* aP = entryP->attributeP;
         if ((aP->m_idP == idP || strcmp(aP->m_idP, idP) == 0) && sameValue(aP->m_aviP, aviP))

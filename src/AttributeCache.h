@@ -11,7 +11,4 @@ class CAttribute;
 CAttribute* attributeCache(const char* idP, const char* aviP);
 attributeListT* getAttributeListEntry();
 
-// Chain index of a pair in the attribute table at its starting width.
-unsigned attributeCacheIndex(const char* idP, const char* aviP);
-
 #endif

@@ -17,7 +17,6 @@ int CEntityCache::m_count = 0;
 namespace {
 
 unsigned g_width = 0;
-const unsigned kStartBits = 18;
 
 void ensureTable() {
     if (CEntityCache::m_table == nullptr) {
@@ -38,7 +37,7 @@ void grow() {
         CEntry* entryP = CEntityCache::m_table[i];
         while (entryP) {
             CEntry* nextP = entryP->m_nextP;
-            unsigned index = cacheIndex(cacheKey(entryP->m_valueP->getId()), kStartBits, width);
+            unsigned index = cacheHash(entryP->m_valueP->getId()) & (width - 1);
             entryP->m_nextP = nullptr;
             *tailsP[index] = entryP;
             tailsP[index] = &entryP->m_nextP;
@@ -53,13 +52,11 @@ void grow() {
 
 } // namespace
 
-unsigned CEntityCache::index(const char* idP) { return cacheIndex(cacheKey(idP), kStartBits, ENTITY_CACHE_WIDTH); }
-
 CEntityCache::CEntityCache() { m_count = 0; }
 
 void CEntityCache::put(CEntityInstance* eP) {
     ensureTable();
-    unsigned index = cacheIndex(cacheKey(eP->getId()), kStartBits, g_width);
+    unsigned index = cacheHash(eP->getId()) & (g_width - 1);
     for (CEntry* entryP = m_table[index]; entryP; entryP = entryP->m_nextP) {
         if (entryP->m_valueP == eP)
             return;
@@ -72,7 +69,7 @@ void CEntityCache::put(CEntityInstance* eP) {
 
 CEntityInstance* CEntityCache::get(const char* idP) {
     ensureTable();
-    unsigned index = cacheIndex(cacheKey(idP), kStartBits, g_width);
+    unsigned index = cacheHash(idP) & (g_width - 1);
     for (CEntry* entryP = m_table[index]; entryP; entryP = entryP->m_nextP) {
         const char* entryIdP = entryP->m_valueP->getId();
         if (entryIdP == idP || strcmp(entryIdP, idP) == 0)
@@ -83,7 +80,7 @@ CEntityInstance* CEntityCache::get(const char* idP) {
 
 void CEntityCache::remove(CEntityInstance* eP) {
     ensureTable();
-    unsigned index = cacheIndex(cacheKey(eP->getId()), kStartBits, g_width);
+    unsigned index = cacheHash(eP->getId()) & (g_width - 1);
     CEntry* prevP = nullptr;
     for (CEntry* entryP = m_table[index]; entryP; prevP = entryP, entryP = entryP->m_nextP) {
         if (entryP->m_valueP == eP) {

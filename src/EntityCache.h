@@ -27,9 +27,6 @@ class CEntityCache : public Cobject {
     void put(CEntityInstance* eP);
     CEntityInstance* get(const char* idP);
     void remove(CEntityInstance* eP);
-
-    // Chain index of an id in the table at its starting width.
-    static unsigned index(const char* idP);
 };
 
 #endif

@@ -2,6 +2,10 @@
 // the safety rule for the rewriting modes, the run itself and the summary.
 #include "lopwort.h"
 
+#include "TaInput.h"
+#include "lopwort_analysis.h"
+#include "lopwort_report.h"
+
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -28,7 +32,12 @@ int g_skipped_files = 0;
 const char* g_filenameP = "";
 int g_changed = 0;
 
-void find_dead(const char* filenameP) { (void)filenameP; }
+void find_dead(const char* filenameP) {
+    ta.loadTA(filenameP);
+    consolidate();
+    depth_search();
+    report_dead();
+}
 
 static void usage(const char* nameP) {
     fprintf(stderr,

@@ -12,6 +12,7 @@
 #include "EntityInstance.h"
 #include "RelationClass.h"
 #include "RelationInstance.h"
+#include "TaInput.h"
 #include "lopwort.h"
 #include "xmalloc.h"
 
@@ -146,6 +147,8 @@ void consolidate_classes(CEntityClass* classListP) {
         g_headP = survivors[i];
     }
 }
+
+void consolidate() { consolidate_classes(ta.getEntityClass(nullptr)); }
 
 namespace {
 

@@ -18,6 +18,9 @@ int same(CEntityInstance* e1P, CEntityInstance* e2P);
 // by walking the class list from classListP, merging duplicates.
 void consolidate_classes(CEntityClass* classListP);
 
+// The same for the classes of the loaded fact base.
+void consolidate();
+
 // Marks everything reachable from the roots on the ordered list.
 void depth_search();
 // Reaches eP (not yet marked) and everything it reaches.

@@ -9,28 +9,18 @@
 #include <cstdlib>
 #include <cstring>
 
-uint32_t cacheHash(const char* stringP) {
-    uint32_t h = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(stringP); *p; ++p)
-        h = (h << 1) ^ static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*p)));
+uint32_t cacheHash(const char* stringP, unsigned lth) {
+    uint32_t h = 2166136261u;
+    for (unsigned i = 0; i < lth; ++i)
+        h = (h ^ static_cast<unsigned char>(stringP[i])) * 16777619u;
+    h ^= h >> 15;
+    h *= 0x2c1b3c6du;
+    h ^= h >> 12;
     return h;
 }
 
-cacheKeyT cacheKey(const char* stringP, unsigned lth) {
-    uint32_t h = 0, h2 = 2166136261u;
-    for (unsigned i = 0; i < lth; ++i) {
-        unsigned char c = static_cast<unsigned char>(stringP[i]);
-        h = (h << 1) ^ static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
-        h2 = (h2 ^ c) * 16777619u;
-    }
-    h2 ^= h2 >> 15;
-    h2 *= 0x2c1b3c6du;
-    h2 ^= h2 >> 12;
-    return {h, h2};
-}
-
-cacheKeyT cacheKey(const char* stringP) {
-    return cacheKey(stringP, static_cast<unsigned>(strlen(stringP)));
+uint32_t cacheHash(const char* stringP) {
+    return cacheHash(stringP, static_cast<unsigned>(strlen(stringP)));
 }
 
 namespace {
@@ -41,7 +31,6 @@ unsigned g_count = 0;
 
 cacheT* g_cacheP = nullptr;
 const unsigned g_cache_lth = 2048;
-const unsigned kStartBits = 14;
 unsigned left = 0;
 
 cacheT** newTable(unsigned width) {
@@ -61,7 +50,7 @@ void grow() {
         cacheT* nodeP = g_tableP[i];
         while (nodeP) {
             cacheT* nextP = nodeP->nextP;
-            unsigned index = cacheIndex(cacheKey(nodeP->stringP), kStartBits, width);
+            unsigned index = cacheHash(nodeP->stringP) & (width - 1);
             nodeP->nextP = nullptr;
             *tailsP[index] = nodeP;
             tailsP[index] = &nodeP->nextP;
@@ -75,16 +64,12 @@ void grow() {
 
 } // namespace
 
-unsigned stringCacheIndex(const char* stringP) {
-    return cacheIndex(cacheKey(stringP), kStartBits, STRING_CACHE_WIDTH);
-}
-
 const char* stringCache(const char* stringP, unsigned lth) {
     if (g_tableP == nullptr) {
         g_width = STRING_CACHE_WIDTH;
         g_tableP = newTable(g_width);
     }
-    unsigned index = cacheIndex(cacheKey(stringP, lth), kStartBits, g_width);
+    unsigned index = cacheHash(stringP, lth) & (g_width - 1);
     for (cacheT* nodeP = g_tableP[index]; nodeP; nodeP = nodeP->nextP) {
         if (strncmp(nodeP->stringP, stringP, lth) == 0 && nodeP->stringP[lth] == '\0')
             return nodeP->stringP;

@@ -11,22 +11,12 @@ typedef struct cacheS {
     char* stringP;
 } cacheT;
 
-// Shift left and XOR each byte, sign-extended, into a 32-bit value.
+// The hash of all three caches. It mixes every byte into every bit of the
+// result, so that short ids that differ in a digit or two still spread over
+// the whole table (a shift-and-XOR hash leaves all seven-byte ids to 2^15
+// values, and a million of them in a few thousand chains).
 uint32_t cacheHash(const char* stringP);
-
-// The tables index with cacheHash at their starting width. That hash keeps
-// only the last 32 bytes and gives short texts few distinct values (all
-// seven-byte ids fall into 2^15 of them), so once a table has doubled it
-// indexes with a second, well-mixed hash instead.
-struct cacheKeyT {
-    uint32_t h;  // cacheHash
-    uint32_t h2; // the mixing hash
-};
-cacheKeyT cacheKey(const char* stringP);
-cacheKeyT cacheKey(const char* stringP, unsigned lth);
-inline unsigned cacheIndex(cacheKeyT key, unsigned startBits, unsigned width) {
-    return (width >> startBits) == 1 ? key.h & (width - 1) : key.h2 & (width - 1);
-}
+uint32_t cacheHash(const char* stringP, unsigned lth);
 
 // The starting number of chains; the table doubles when the texts outnumber it.
 const unsigned STRING_CACHE_WIDTH = 16384;
@@ -36,7 +26,5 @@ const char* stringCache(const char* stringP);
 // must hold no NUL byte within those lth bytes.
 const char* stringCache(const char* stringP, unsigned lth);
 
-// Chain index of a text in the string table at its starting width.
-unsigned stringCacheIndex(const char* stringP);
 
 #endif

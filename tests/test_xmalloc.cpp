@@ -17,7 +17,7 @@
 
 namespace {
 
-void allocateBeyondLimit() {
+[[maybe_unused]] void allocateBeyondLimit() {
     struct rlimit rl;
     rl.rlim_cur = rl.rlim_max = 256u << 20;
     setrlimit(RLIMIT_AS, &rl);

@@ -1,0 +1,433 @@
+// The stream tokenizer of TA text. Characters come from a block buffer
+// filled by read(2); m_peekc is the only look-ahead the readers see, so the
+// blocks change nothing observable. Lines are counted when a line feed is
+// consumed, by either reader, so a token at the end of a line still reports
+// that line.
+#include "TAStreamTokenizer.h"
+
+#include "stringcache.h"
+#include "util.h"
+#include "xmalloc.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+char* CStreamTokenizer::m_ctypeP = nullptr;
+
+namespace {
+
+const int kInitialBufSize = 20480;
+// Large enough that a read costs little per character, small enough to sit
+// in the cache.
+const int kInputBlock = 256 * 1024;
+// The text buffer doubles; beyond this its int capacity would overflow.
+const int kMaxBufSize = 1 << 30;
+
+int isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+
+const char* unterminatedText(int q) {
+    return q == '"' ? "Unterminated \" in input\n" : "Unterminated ' in input\n";
+}
+
+} // namespace
+
+CStreamTokenizer::CStreamTokenizer()
+    : m_F(nullptr), m_filenameP(nullptr), m_peekc(' '), m_pushedBack(0), m_escaped(0),
+      m_buf_size(kInitialBufSize), m_bufP(nullptr), m_ttype(' '), m_svalP(nullptr), m_lineno(0),
+      m_inP(nullptr), m_inPosP(nullptr), m_inEndP(nullptr), m_inEof(0) {
+    if (m_ctypeP == nullptr) {
+        char* tableP = static_cast<char*>(xmalloc1(256));
+        memset(tableP, 0, 256);
+        for (const char* p = " \t\n\f\r={}()"; *p; ++p)
+            tableP[static_cast<unsigned char>(*p)] = 2;
+        m_ctypeP = tableP;
+    }
+    m_bufP = static_cast<char*>(xmalloc1(m_buf_size));
+    m_inP = static_cast<char*>(xmalloc1(kInputBlock));
+    m_inPosP = m_inEndP = m_inP;
+}
+
+void CStreamTokenizer::open(const char* filenameP) {
+    m_filenameP = filenameP ? filenameP : "";
+    if (*m_filenameP != '\0') {
+        m_F = fopen(m_filenameP, "rb");
+        // A directory opens on Linux but cannot be read: refuse it here, as
+        // a file that cannot be opened, rather than fail at the first read.
+        struct stat st;
+        if (m_F != nullptr && fstat(fileno(m_F), &st) == 0 && S_ISDIR(st.st_mode)) {
+            fclose(m_F);
+            m_F = nullptr;
+        }
+        if (m_F == nullptr) {
+            fprintf(stderr, "Can't open %s\n", m_filenameP);
+            error_exit(2);
+        }
+    } else {
+        m_F = stdin;
+    }
+    m_inPosP = m_inEndP = m_inP;
+    m_inEof = 0;
+    m_lineno = 1;
+}
+
+void CStreamTokenizer::close() {
+    if (m_F != nullptr && m_F != stdin && fclose(m_F) != 0) {
+        fprintf(stderr, "Can't close %s\n", m_filenameP);
+        exit(1);
+    }
+    m_F = nullptr;
+}
+
+// Reads the next block. The end of input is remembered so that a terminal
+// is not asked again after it signalled the end once.
+int CStreamTokenizer::refill() {
+    if (m_inEof || m_F == nullptr)
+        return -1;
+    int fd = fileno(m_F);
+    for (;;) {
+        ssize_t n = read(fd, m_inP, kInputBlock);
+        if (n > 0) {
+            m_inPosP = m_inP + 1;
+            m_inEndP = m_inP + n;
+            return static_cast<unsigned char>(m_inP[0]);
+        }
+        if (n == 0) {
+            m_inEof = 1;
+            return -1;
+        }
+        if (errno != EINTR)
+            readFailed();
+    }
+}
+
+// A read error must not pass for the end of the facts: the analysis would
+// run on part of them and report functions as dead that are not.
+void CStreamTokenizer::readFailed() {
+    if (*m_filenameP != '\0')
+        fprintf(stderr, "Can't read %s\n", m_filenameP);
+    else
+        fputs("Can't read standard input\n", stderr);
+    error_exit(2);
+}
+
+// Texts are interned as NUL-terminated strings, so a NUL byte inside one
+// would silently cut it short; such input is refused instead.
+void CStreamTokenizer::nulInText() {
+    fprintf(stderr, "*** Error (%d): NUL character in input\n", m_lineno);
+    error_exit(1);
+}
+
+int CStreamTokenizer::charToken() {
+    int c = m_peekc;
+    if (c == '\n')
+        countLine();
+    m_peekc = readChar();
+    if (c == '"' || c == '\'') {
+        m_escaped = 0;
+        return c;
+    }
+    if (c != '\\')
+        return c;
+    // The character after the backslash is consumed here as a plain one: it
+    // never starts an escape of its own.
+    int d = m_peekc;
+    switch (d) {
+    case 'n':
+        c = '\n';
+        break;
+    case 't':
+        c = '\t';
+        break;
+    case 'f':
+        c = '\f';
+        break;
+    case 'r':
+        c = '\r';
+        break;
+    case 'e':
+        c = 27;
+        break;
+    case 'd':
+        c = 127;
+        break;
+    case '"':
+    case '\'':
+        c = d;
+        m_escaped = 1;
+        break;
+    default:
+        c = d; // a backslash, any other character, or the end of input
+        break;
+    }
+    if (d == '\n')
+        countLine();
+    if (d != -1)
+        m_peekc = readChar();
+    return c;
+}
+
+int CStreamTokenizer::charAVI() {
+    int c = m_peekc;
+    // Counted here too, so that lines after a value spanning several lines
+    // are reported at their real numbers.
+    if (c == '\n')
+        countLine();
+    m_peekc = readChar();
+    return c;
+}
+
+// A "*" followed by "/" closes the comment; the "*" of the opening "/*" may
+// be that star, so "/*/" is a whole comment.
+void CStreamTokenizer::skipBlockComment(int raw) {
+    for (;;) {
+        int c = raw ? charAVI() : charToken();
+        if (c == -1)
+            return;
+        if (c == '*' && m_peekc == '/') {
+            if (raw)
+                charAVI();
+            else
+                charToken();
+            return;
+        }
+    }
+}
+
+// Ends after a line feed, at the end of input, or after a carriage return
+// that no line feed follows.
+void CStreamTokenizer::skipLineComment(int raw) {
+    for (;;) {
+        int c = raw ? charAVI() : charToken();
+        if (c == -1 || c == '\n')
+            return;
+        if (c == '\r' && m_peekc != '\n')
+            return;
+    }
+}
+
+int CStreamTokenizer::nextToken() {
+    if (m_pushedBack) {
+        m_pushedBack = 0;
+        return m_ttype;
+    }
+    m_svalP = nullptr;
+    int c;
+    for (;;) {
+        c = charToken();
+        if (c == -1) {
+            static const char* eofP = stringCache("EOF");
+            m_svalP = eofP;
+            return TT_EOF;
+        }
+        if (isBlank(c))
+            continue;
+        if (c == '"' || c == '\'') {
+            // quoted-string := q { char } q
+            int q = c, lth = 0;
+            for (;;) {
+                c = charToken();
+                if (c == -1) {
+                    fputs(unterminatedText(q), stdout);
+                    break;
+                }
+                if (c == q && !m_escaped)
+                    break;
+                store(lth++, c);
+            }
+            m_svalP = getString(lth);
+            return TT_WORD;
+        }
+        if (c == '/' && m_peekc == '*') {
+            skipBlockComment(0);
+            continue;
+        }
+        if (c == '/' && m_peekc == '/') {
+            skipLineComment(0);
+            continue;
+        }
+        break;
+    }
+    if (isWordEnd(c))
+        return c;
+    // word := char { char }, up to a character of class 2 or the end of input
+    int lth = 0;
+    for (;;) {
+        store(lth++, c);
+        if (m_peekc == -1)
+            break;
+        if (c == '\\') {
+            // An escaped backslash takes the next character with it.
+            c = charToken();
+            if (c == -1)
+                break;
+            store(lth++, c);
+        }
+        if (m_peekc == -1 || isWordEnd(m_peekc))
+            break;
+        c = charToken();
+        if (c == -1)
+            break; // a lone backslash just before the end of input
+    }
+    m_svalP = getString(lth);
+    if (lth == 1 && m_bufP[0] == ':')
+        return TT_COLON;
+    return TT_WORD;
+}
+
+// quoted-item := q { char } q, kept raw; the quotes are dropped when the text
+// needs none (no white space, delimiter, quote or backslash in it).
+int CStreamTokenizer::quotedItem(int q, int lth, int* itemsP) {
+    ++*itemsP;
+    int start = lth;
+    store(lth++, q);
+    int simple = 1, escaped = 0;
+    for (;;) {
+        int c = charAVI();
+        if (c == '\\') {
+            escaped = !escaped;
+            store(lth++, c);
+            simple = 0;
+            continue;
+        }
+        if (c == q && !escaped)
+            break;
+        if (c == -1) {
+            fputs(unterminatedText(q), stderr);
+            break;
+        }
+        if (c == '"' || c == '\'' || isWordEnd(c))
+            simple = 0;
+        store(lth++, c);
+        escaped = 0;
+    }
+    if (simple) {
+        memmove(m_bufP + start, m_bufP + start + 1, lth - start - 1);
+        --lth;
+    } else {
+        store(lth++, q);
+    }
+    return lth;
+}
+
+// word-item := char { char }, up to a character of class 2 or the end of
+// input; a word holding a backslash is put in double quotes.
+int CStreamTokenizer::wordItem(int c, int lth, int* itemsP) {
+    ++*itemsP;
+    int start = lth, backslash = 0;
+    for (;;) {
+        if (c == '\\')
+            backslash = 1;
+        store(lth++, c);
+        if (m_peekc == -1 || isWordEnd(m_peekc))
+            break;
+        c = charAVI();
+    }
+    if (backslash) {
+        while (lth + 1 >= m_buf_size)
+            enlargeBuffer();
+        memmove(m_bufP + start + 1, m_bufP + start, lth - start);
+        m_bufP[start] = '"';
+        ++lth;
+        store(lth++, '"');
+    }
+    return lth;
+}
+
+// value := item | "(" { value } ")", read raw with the look-ahead of
+// nextToken. Nesting is counted, not recursed, so deep lists cost no stack.
+const char* CStreamTokenizer::nextAVI() {
+    int depth = 0, lth = 0, items = 0, openPos = -1;
+    int c = charAVI();
+    for (;;) {
+        if (c == -1)
+            return nullptr;
+        if (isBlank(c)) {
+            c = charAVI();
+            continue;
+        }
+        if (c == '"' || c == '\'') {
+            lth = quotedItem(c, lth, &items);
+        } else if (c == '(') {
+            openPos = lth;
+            store(lth++, '(');
+            // A list inside a list: every parenthesis of the value stays.
+            if (depth > 0)
+                items = 2;
+            ++depth;
+            c = charAVI();
+            continue;
+        } else if (c == ')') {
+            if (depth == 0) {
+                fprintf(stderr, "Bad nesting of () at %d\n", m_lineno);
+                return nullptr;
+            }
+            // Inside a list the text ends with its "(" or an item's space.
+            if (m_bufP[lth - 1] == '(') {
+                fprintf(stderr, "Empty nesting of () at %d\n", m_lineno);
+                --lth;
+            } else {
+                --lth;
+                if (items == 1 && openPos >= 0 && openPos < lth) {
+                    // A list of one item is that item.
+                    memmove(m_bufP + openPos, m_bufP + openPos + 1, lth - openPos - 1);
+                    --lth;
+                } else {
+                    store(lth++, ')');
+                }
+            }
+            --depth;
+        } else if (c == '/' && (m_peekc == '*' || m_peekc == '/')) {
+            if (m_peekc == '*')
+                skipBlockComment(1);
+            else
+                skipLineComment(1);
+            c = charAVI();
+            continue;
+        } else if (isWordEnd(c)) {
+            // "=", "{" or "}": no value here; the token is for nextToken.
+            pushBack(c);
+            return nullptr;
+        } else {
+            lth = wordItem(c, lth, &items);
+        }
+        if (depth > 0) {
+            store(lth++, ' ');
+            c = charAVI();
+            continue;
+        }
+        if (items == 0)
+            return nullptr;
+        return getString(lth);
+    }
+}
+
+const char* CStreamTokenizer::getString(int pos) {
+    while (pos >= m_buf_size)
+        enlargeBuffer();
+    m_bufP[pos] = '\0';
+    return stringCache(m_bufP, static_cast<unsigned>(pos));
+}
+
+int CStreamTokenizer::enlargeBuffer() {
+    if (m_buf_size >= kMaxBufSize)
+        outofmemory();
+    m_buf_size *= 2;
+    m_bufP = static_cast<char*>(xrealloc1(m_bufP, static_cast<unsigned>(m_buf_size)));
+    return m_buf_size;
+}
+
+void CStreamTokenizer::dumpBuf(int lth) {
+    printf("(%d) ", lth);
+    int n = lth < m_buf_size ? lth : m_buf_size;
+    if (n <= 0)
+        return;
+    fwrite(m_bufP, 1, n < 30 ? n : 30, stderr);
+    if (n > 30) {
+        int from = n - 30 < 30 ? 30 : n - 30;
+        fputs(" ... ", stderr);
+        fwrite(m_bufP + from, 1, n - from, stderr);
+    }
+}

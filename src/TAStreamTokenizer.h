@@ -1,0 +1,93 @@
+// The lexical level of TA fact files. Two readers share one input and one
+// character of look-ahead: nextToken splits the structure into words, quoted
+// strings, the colon and the delimiters = { } ( ), resolving backslash
+// escapes; nextAVI, called right after an "=", gathers one attribute value
+// (a word, a quoted string or a nested list of them) raw and returns it in a
+// normalised form. Every text handed out is interned, so it outlives the
+// next token. The input is read in large blocks with plain read(2) so that
+// files of hundreds of megabytes, pipes and standard input load alike.
+#ifndef LOPWORT_TASTREAMTOKENIZER_H
+#define LOPWORT_TASTREAMTOKENIZER_H
+
+#include "LandscapeObject.h"
+
+#include <cstdio>
+
+// Token types of nextToken; a delimiter is returned as its own character
+// code and the colon as 58.
+const int TT_EOF = -1;
+const int TT_WORD = -2;
+const int TT_COLON = ':';
+
+class CStreamTokenizer : public Cobject {
+  public:
+    FILE* m_F;
+    const char* m_filenameP; // "" for standard input
+    int m_peekc;             // next character not yet consumed, -1 at end of input
+    int m_pushedBack;
+    int m_escaped; // the quote charToken last returned came from an escape
+    int m_buf_size;
+    char* m_bufP; // text of the token or value being read
+    int m_ttype;  // the pushed-back token type
+    const char* m_svalP;
+    int m_lineno;
+
+    // Class 2 marks the characters that end a word: white space other than
+    // the vertical tab, and the five delimiters.
+    static char* m_ctypeP;
+
+    CStreamTokenizer();
+
+    void open(const char* filenameP);
+    void close();
+    const char* filename() const { return m_filenameP; }
+    int lineno() const { return m_lineno; }
+
+    int nextToken();
+    void pushBack(int ttype) {
+        m_pushedBack = 1;
+        m_ttype = ttype;
+    }
+    const char* nextAVI();
+
+    int charToken();
+    int charAVI();
+    const char* getString(int pos);
+    int enlargeBuffer();
+    void dumpBuf(int lth);
+
+  private:
+    // The input block and the read position in it.
+    char* m_inP;
+    char* m_inPosP;
+    char* m_inEndP;
+    int m_inEof; // end of input seen: never read again
+
+    int readChar() {
+        if (m_inPosP < m_inEndP)
+            return static_cast<unsigned char>(*m_inPosP++);
+        return refill();
+    }
+    int refill();
+    // Inputs of more than 2^31 lines keep reporting the last countable line.
+    void countLine() {
+        if (m_lineno < 2147483647)
+            ++m_lineno;
+    }
+    [[noreturn]] void readFailed();
+    int isWordEnd(int c) const { return c >= 0 && m_ctypeP[c] == 2; }
+    void store(int pos, int c) {
+        if (pos >= m_buf_size)
+            enlargeBuffer();
+        if (c == 0)
+            nulInText();
+        m_bufP[pos] = static_cast<char>(c);
+    }
+    [[noreturn]] void nulInText();
+    void skipBlockComment(int raw);
+    void skipLineComment(int raw);
+    int quotedItem(int q, int lth, int* itemsP);
+    int wordItem(int c, int lth, int* itemsP);
+};
+
+#endif

@@ -1,0 +1,17 @@
+// The parts of the per-file source handling that tests look at directly: the
+// stamp and date every guard of one rewrite carries, taken from a given time
+// so that their format can be checked without waiting for a particular clock.
+#ifndef LOPWORT_LOPWORT_SOURCE_H
+#define LOPWORT_LOPWORT_SOURCE_H
+
+#include <ctime>
+
+// Room for the stamp (14 digits for years up to 9999) and for the 24
+// characters of the date, each with its NUL.
+enum { GUARD_STAMP_SIZE = 32, GUARD_DATE_SIZE = 32 };
+
+// stampP gets the UTC time as YYYYMMDDhhmmss, dateP the local time as ctime
+// gives it without the line feed.
+void guard_stamp(time_t now, char* stampP, char* dateP);
+
+#endif

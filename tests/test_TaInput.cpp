@@ -1,0 +1,212 @@
+// Loading into the fact base: the meaning of schema and fact triples, of
+// $INHERIT and $INSTANCE, and of the order of sections; then the program on
+// hostile input, which must load or fail with a message, never crash.
+#include "TaInput.h"
+
+#include "EntityClass.h"
+#include "EntityClassPair.h"
+#include "EntityInstance.h"
+#include "RelationClass.h"
+#include "RelationInstance.h"
+#include "cli.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LOPWORT_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LOPWORT_ASAN 1
+#endif
+#endif
+
+using namespace std::string_literals;
+
+namespace {
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Loads the text into the global fact base and returns what went to stderr.
+std::string load(const std::string& text) {
+    std::string dir = makeTempDir();
+    writeFile(dir + "/f.ta", text);
+    testing::internal::CaptureStderr();
+    ta.loadTA((dir + "/f.ta").c_str());
+    unlink((dir + "/f.ta").c_str());
+    rmdir(dir.c_str());
+    return testing::internal::GetCapturedStderr();
+}
+
+TEST(FactBase, FactTuplesAloneGetTheUniversalScheme) {
+    EXPECT_EQ(load("FACT TUPLE :\n$INSTANCE f GF\ncall x y\ncall f x\ncall f x\n"), "");
+    CEntityClassPair* pairP = ta.getRelationBaseClass()->getEntityClassPairs();
+    ASSERT_NE(pairP, nullptr);
+    EXPECT_EQ(pairP->m_entityClass1P, ta.getEntityBaseClass());
+    EXPECT_EQ(pairP->m_entityClass2P, ta.getEntityBaseClass());
+    EXPECT_EQ(ta.getRelationClass("call")->getParentClass(), ta.getRelationBaseClass());
+    EXPECT_EQ(ta.getEntityClass("GF")->getParentClass(), ta.getEntityBaseClass());
+    // Entities named only by relations are made in $ENTITY, source first.
+    CEntityInstance* yP = ta.getEntityBaseClass()->m_entityInstancesP;
+    EXPECT_STREQ(yP->getId(), "y");
+    EXPECT_STREQ(yP->m_nextInClassP->getId(), "x");
+    EXPECT_EQ(yP->m_nextInClassP->m_nextInClassP, ta.getRootInstance());
+    // Each repeated fact is one more relation.
+    CEntityInstance* fP = ta.getCache("f");
+    ASSERT_NE(fP->m_srcRelListP, nullptr);
+    EXPECT_NE(fP->m_srcRelListP->m_next_srcP, nullptr);
+    EXPECT_EQ(fP->m_srcRelListP->m_next_srcP->m_next_srcP, nullptr);
+}
+
+TEST(FactBase, SchemaFirstNeverSetsUpTheUniversalScheme) {
+    EXPECT_EQ(load("SCHEME TUPLE :\ncall GF GF\ncall GF GF\ncall GF LF\n"
+                   "FACT TUPLE :\ncall a b\nSCHEME ATTRIBUTE :\n"),
+              "");
+    EXPECT_EQ(ta.getRelationBaseClass()->getEntityClassPairs(), nullptr);
+    CEntityClassPair* pairP = ta.getRelationClass("call")->getEntityClassPairs();
+    ASSERT_NE(pairP, nullptr);
+    EXPECT_EQ(pairP->m_entityClass2P, ta.getEntityClass("LF"));
+    ASSERT_NE(pairP->m_nextP, nullptr);
+    EXPECT_EQ(pairP->m_nextP->m_entityClass2P, ta.getEntityClass("GF"));
+    EXPECT_EQ(pairP->m_nextP->m_nextP, nullptr);
+    // The newest class heads the list, which ends with $ENTITY.
+    EXPECT_STREQ(ta.getEntityClass(nullptr)->getId(), "LF");
+    CEntityClass* ecP = ta.getEntityClass(nullptr);
+    while (ecP->m_nextP)
+        ecP = ecP->m_nextP;
+    EXPECT_EQ(ecP, ta.getEntityBaseClass());
+}
+
+TEST(FactBase, InstanceRedeclarationWarnsOnlyForARealClassChange) {
+    EXPECT_EQ(load("FACT TUPLE :\n$INSTANCE f GF\n$INSTANCE f GF\n$INSTANCE f LF\n"
+                   "call g h\n$INSTANCE g GF\n$INSTANCE $ROOT T\n$INSTANCE $root T\n"),
+              ">>> Warning (4):Redeclaration of f from instance of GF to instance of LF\n");
+    CEntityInstance* fP = ta.getCache("f");
+    EXPECT_EQ(fP->getEntityClass(), ta.getEntityClass("LF"));
+    EXPECT_EQ(ta.getEntityClass("GF")->m_entityInstancesP, fP); // stays where it was made
+    EXPECT_EQ(fP->m_nextInClassP, nullptr);
+    EXPECT_EQ(ta.getCache("g")->getEntityClass(), ta.getEntityClass("GF"));
+    EXPECT_EQ(ta.getRootInstance()->getEntityClass(), ta.getEntityClass("T"));
+    CEntityInstance* otherP = ta.getCache("$root");
+    ASSERT_NE(otherP, nullptr);
+    EXPECT_NE(otherP, ta.getRootInstance());
+}
+
+TEST(FactBase, InheritanceAndItsRefusals) {
+    EXPECT_EQ(load("SCHEME TUPLE :\n$INHERIT LF F\n$INHERIT $ENTITY X\n$INHERIT (r) ($RELATION)\n"
+                   "$INHERIT ($RELATION) (r)\n$INHERIT (r2) s\ncall (a) b\n$INHERIT LF G\n"),
+              "*** Error (3):$INHERIT $ENTITY X: Improper use of $ENTITY with $INHERIT\n"
+              "*** Error (5):$INHERIT $RELATION r: Improper use of $RELATION with $INHERIT\n"
+              "*** Error (6):Mismatched entity/relation with $INHERIT -- presuming both relations\n"
+              "*** Error (7):Cannot create relationships between relationships\n");
+    EXPECT_EQ(ta.getEntityClass("LF")->getParentClass(), ta.getEntityClass("G"));
+    EXPECT_EQ(ta.getEntityClass("F")->getParentClass(), ta.getEntityBaseClass());
+    EXPECT_EQ(ta.getEntityClass("X"), nullptr);
+    EXPECT_EQ(ta.getRelationClass("r")->getParentClass(), ta.getRelationBaseClass());
+    EXPECT_EQ(ta.getRelationClass("r2")->getParentClass(), ta.getRelationClass("s"));
+    EXPECT_EQ(ta.getEntityClass("s"), nullptr);
+    EXPECT_EQ(ta.getRelationClass("call"), nullptr);
+    EXPECT_EQ(ta.getEntityClass("a"), nullptr);
+}
+
+TEST(FactBase, EmptyInputLoadsOnlyTheRootAndTheBaseClasses) {
+    EXPECT_EQ(load("  // nothing\n/* at all */\n"), "");
+    EXPECT_EQ(ta.getEntityClass(nullptr), ta.getEntityBaseClass());
+    EXPECT_EQ(ta.getEntityBaseClass()->m_nextP, nullptr);
+    EXPECT_EQ(ta.getRelationClass(nullptr), ta.getRelationBaseClass());
+    EXPECT_EQ(ta.getRelationBaseClass()->getEntityClassPairs(), nullptr);
+    EXPECT_EQ(ta.getCache("$ROOT"), ta.getRootInstance());
+    EXPECT_EQ(ta.getEntityBaseClass()->m_entityInstancesP, ta.getRootInstance());
+    EXPECT_EQ(ta.getRootInstance()->m_nextInClassP, nullptr);
+}
+
+RunResult runOn(const std::string& facts, long addressSpaceLimit = 0) {
+    RunOptions o;
+    o.input = facts;
+    o.hasInput = true;
+    o.addressSpaceLimit = addressSpaceLimit;
+    return runLopwort({}, o);
+}
+
+const std::string kSummary = "0 lines of code #ifdef'd out\n0 functions are dead\n";
+
+TEST(LoadCli, InputsThatCannotBeReadEndWithStatusTwo) {
+    std::string dir = makeTempDir();
+    RunResult r = runLopwort({dir + "/missing.ta"});
+    EXPECT_EQ(r.err, "Can't open " + dir + "/missing.ta\nExit code 2\n");
+    EXPECT_EQ(r.status, 2);
+    r = runLopwort({dir});
+    EXPECT_EQ(r.err, "Can't open " + dir + "\nExit code 2\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, versionLine());
+    rmdir(dir.c_str());
+    RunOptions closed;
+    closed.closeStdin = true;
+    r = runLopwort({}, closed);
+    EXPECT_EQ(r.err, "Can't read standard input\nExit code 2\n");
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST(LoadCli, HostileButWellFormedInputsLoad) {
+    std::string huge(6 * 1024 * 1024, 'w');
+    std::string deep = std::string(50000, '(') + "x" + std::string(50000, ')');
+    for (const std::string& in :
+         {"FACT TUPLE :\na b " + huge + "\n", "FACT ATTRIBUTE :\na { v = " + deep + " }",
+          "FACT TUPLE :\na b c /* never closed"s, "FACT TUPLE :\na b c // \r"s,
+          "FACT TUPLE :\na b c /* \0\xff */ \xfe\x01 b c"s}) {
+        RunResult r = runOn(in);
+        EXPECT_EQ(r.err, "") << in.substr(0, 40);
+        EXPECT_EQ(r.out, versionLine() + kSummary) << in.substr(0, 40);
+        EXPECT_EQ(r.status, 0) << in.substr(0, 40);
+    }
+    // An unterminated quote ends the token, which still counts.
+    RunResult r = runOn("FACT TUPLE :\na b \"c d");
+    EXPECT_EQ(r.out, versionLine() + "Unterminated \" in input\n" + kSummary);
+    EXPECT_EQ(r.status, 0);
+    r = runOn("FACT TUPLE :\na b c\nx\0y z w"s);
+    EXPECT_EQ(r.err, "*** Error (3): NUL character in input\nExit code 1\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+// Random mixtures of TA fragments and raw bytes: each must load or end with
+// a message and status 1, never with a signal or another status.
+TEST(LoadCli, RandomInputsLoadOrFailCleanly) {
+    const char* fragments[] = {"SCHEME", "FACT",     "TUPLE", "ATTRIBUTE", ":",  "END",
+                               "$INHERIT", "$INSTANCE", "$ROOT", "(",      ")",  "{",
+                               "}",      "=",        "\"",    "'",         "\\", "/*",
+                               "*/",     "//",       "\n",    " ",         "a",  "b"};
+    std::mt19937 rng(20240531);
+    for (int i = 0; i < 150; ++i) {
+        std::string in = i % 2 ? "FACT ATTRIBUTE :\n" : "SCHEME TUPLE :\n";
+        int n = 1 + rng() % 60;
+        for (int k = 0; k < n; ++k) {
+            if (rng() % 5 == 0)
+                in += static_cast<char>(rng() % 256);
+            else
+                in += fragments[rng() % (sizeof fragments / sizeof *fragments)];
+            if (rng() % 2)
+                in += ' ';
+        }
+        RunResult r = runOn(in);
+        ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << " on " << in;
+        if (r.status == 1)
+            EXPECT_TRUE(endsWith(r.err, "Exit code 1\n")) << in;
+        else
+            EXPECT_TRUE(endsWith(r.out, kSummary)) << in;
+    }
+}
+
+TEST(LoadCli, AnEnormousTokenRunsOutOfMemoryCleanly) {
+#ifdef LOPWORT_ASAN
+    GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
+#else
+    RunResult r = runOn(std::string(96 * 1024 * 1024, 'x'), 64L * 1024 * 1024);
+    EXPECT_EQ(r.err, "Out of memory\nExit code 4\n");
+    EXPECT_EQ(r.out, versionLine());
+    EXPECT_EQ(r.status, 4);
+#endif
+}
+
+} // namespace
