@@ -145,9 +145,24 @@ class CUnitCollector {
         structural_uses(inner.sink(), fdP);
         if (fdP->getTemplateSpecializationKind() == TSK_ExplicitInstantiationDefinition ||
             fdP->hasAttr<ConstructorAttr>() || fdP->hasAttr<DestructorAttr>() ||
-            fdP->hasAttr<UsedAttr>())
+            fdP->hasAttr<UsedAttr>() || shares_first_line(source_of(fdP)))
             relate(m_keepRoot, "call", id);
         return true;
+    }
+
+    // A declaration that says "override" or "final" needs the function it
+    // overrides to stay declared; when that function's only declaration is
+    // its definition in the class, it must not be guarded out.
+    void overrides_need_base(const CXXMethodDecl* mdP) {
+        if (!mdP->hasAttr<OverrideAttr>() && !mdP->hasAttr<FinalAttr>())
+            return;
+        for (const CXXMethodDecl* baseP : mdP->overridden_methods()) {
+            const FunctionDecl* defP = baseP->getDefinition();
+            if (!defP || defP->isOutOfLine() || role(baseP) != Role_entity)
+                continue;
+            CSink root{m_keepRoot, nullptr};
+            use_function(root, baseP, Use_call);
+        }
     }
 
     bool top_variable(CWalker& walker, VarDecl* vdP) {
@@ -312,6 +327,42 @@ class CUnitCollector {
         if (!is_project(source_of(homeP)->getLocation()))
             return Role_transparent;
         return Role_entity;
+    }
+
+    // lopwort guards the first construct that holds a dead function's line.
+    // When another declaration ends on the line where a function starts,
+    // that construct is the other one, so such a function is kept.
+    bool shares_first_line(const FunctionDecl* fdP) {
+        const Decl* selfP = fdP;
+        if (const FunctionTemplateDecl* templP = fdP->getDescribedFunctionTemplate())
+            selfP = templP;
+        const Decl* prevP = previous_sibling(selfP);
+        if (!prevP)
+            return false;
+        SourceLocation begin = m_sm.getExpansionLoc(selfP->getBeginLoc());
+        SourceLocation prevEnd = m_sm.getExpansionRange(prevP->getEndLoc()).getEnd();
+        if (begin.isInvalid() || prevEnd.isInvalid() ||
+            m_sm.getFileID(begin) != m_sm.getFileID(prevEnd))
+            return false;
+        return m_sm.getExpansionLineNumber(begin) == m_sm.getExpansionLineNumber(prevEnd);
+    }
+
+    const Decl* previous_sibling(const Decl* declP) {
+        const DeclContext* dcP = declP->getLexicalDeclContext();
+        if (!dcP)
+            return nullptr;
+        if (m_siblingsDone.insert(dcP).second) {
+            const Decl* prevP = nullptr;
+            for (const Decl* d : dcP->decls()) {
+                if (d->isImplicit() || isa<AccessSpecDecl>(d))
+                    continue;
+                if (prevP)
+                    m_previousSibling[d] = prevP;
+                prevP = d;
+            }
+        }
+        auto it = m_previousSibling.find(declP);
+        return it != m_previousSibling.end() ? it->second : nullptr;
     }
 
     static bool is_lambda_member(const FunctionDecl* fdP) {
@@ -631,11 +682,15 @@ class CUnitCollector {
 
     std::string template_entity(const FunctionDecl* patternP, const std::string& instanceId) {
         const FunctionDecl* textP = patternP->getDefinition() ? patternP->getDefinition() : patternP;
-        std::string file;
-        int line = 0, endLine = 0;
-        place_of(textP, file, line, endLine);
+        // Named by where the template's text starts, which is the same in
+        // every unit that includes it.
+        SourceLocation loc = m_sm.getExpansionLoc(textP->getLocation());
+        const FileEntry* feP = m_sm.getFileEntryForID(m_sm.getFileID(loc));
         std::string name = patternP->getQualifiedNameAsString();
-        std::string id = "T:" + name + "@" + file + ":" + std::to_string(line);
+        std::string id = "T:" + (feP ? real_name(feP) : std::string()) + ":" +
+                         std::to_string(m_sm.getExpansionLineNumber(loc)) + ":" +
+                         std::to_string(m_sm.getExpansionColumnNumber(loc)) + ":" +
+                         patternP->getNameAsString();
         if (!m_facts.m_entities.count(id)) {
             CFactEntity e;
             e.m_id = id;
@@ -764,6 +819,8 @@ class CUnitCollector {
     std::unordered_map<const CXXRecordDecl*, CUseSet> m_systemTables;
     std::map<const Decl*, CUseSet> m_patternUses;
     std::unordered_set<const Decl*> m_instantiatedPatterns;
+    std::unordered_set<const DeclContext*> m_siblingsDone;
+    std::unordered_map<const Decl*, const Decl*> m_previousSibling;
 
     std::unordered_map<const Decl*, CClosure> m_closures;
     std::map<int, std::vector<const Decl*>> m_pending;
@@ -774,10 +831,15 @@ class CUnitCollector {
 bool CWalker::TraverseDecl(Decl* declP) {
     if (!declP)
         return true;
-    if (m_inFunction > 0 || isa<TranslationUnitDecl>(declP))
+    if (m_inFunction > 0 || isa<TranslationUnitDecl>(declP)) {
+        if (auto* mdP = dyn_cast<CXXMethodDecl>(declP))
+            m_unit.overrides_need_base(mdP);
         return Base::TraverseDecl(declP);
+    }
     if (declP->isInvalidDecl() || !m_unit.is_project(declP->getLocation()))
         return true;
+    if (auto* mdP = dyn_cast<CXXMethodDecl>(declP))
+        m_unit.overrides_need_base(mdP);
     if (auto* fdP = dyn_cast<FunctionDecl>(declP))
         return m_unit.top_function(*this, fdP);
     if (auto* vdP = dyn_cast<VarDecl>(declP))
