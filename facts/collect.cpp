@@ -107,8 +107,8 @@ class CUnitCollector {
     CUnitCollector(ASTContext& ctx, const CUnitContext& unit, CUnitFacts& facts)
         : m_ctx(ctx), m_sm(ctx.getSourceManager()), m_unit(unit), m_facts(facts),
           m_mangler(ItaniumMangleContext::create(ctx, ctx.getDiagnostics())) {
-        m_ctorRoot = unit.m_unitId + "::_GLOBAL__sub_I";
-        m_keepRoot = unit.m_unitId + "::_GLOBAL__keep";
+        m_ctorRoot = ctor_root_id(unit);
+        m_keepRoot = keep_root_id(unit);
         add_root(m_ctorRoot, "global constructors keyed to " + unit.m_unitLabel);
         add_root(m_keepRoot, "global keep-alive of " + unit.m_unitLabel);
     }
@@ -587,6 +587,31 @@ class CUnitCollector {
         return !fileR.empty();
     }
 
+    // The line where a definition's text begins (its template header
+    // included), and its column when it begins the line.
+    void text_start(const FunctionDecl* fdP, int& lineR, int& columnR) {
+        SourceLocation start = m_sm.getExpansionLoc(fdP->getOuterLocStart());
+        if (const FunctionTemplateDecl* templP = fdP->getDescribedFunctionTemplate()) {
+            SourceLocation t = m_sm.getExpansionLoc(templP->getBeginLoc());
+            if (t.isValid() && m_sm.isBeforeInTranslationUnit(t, start))
+                start = t;
+        }
+        lineR = columnR = 0;
+        if (start.isInvalid())
+            return;
+        std::pair<FileID, unsigned> at = m_sm.getDecomposedLoc(start);
+        bool invalid = false;
+        llvm::StringRef buffer = m_sm.getBufferData(at.first, &invalid);
+        if (invalid || at.second > buffer.size())
+            return;
+        lineR = static_cast<int>(m_sm.getLineNumber(at.first, at.second));
+        size_t i = at.second;
+        while (i > 0 && (buffer[i - 1] == ' ' || buffer[i - 1] == '\t'))
+            --i;
+        if (i == 0 || buffer[i - 1] == '\n')
+            columnR = static_cast<int>(m_sm.getColumnNumber(at.first, at.second));
+    }
+
     std::string real_name(const FileEntry* feP) {
         auto it = m_realNames.find(feP);
         if (it != m_realNames.end())
@@ -653,6 +678,8 @@ class CUnitCollector {
             return std::string();
         if (!defined)
             e.m_endLine = 0;
+        else
+            text_start(textP, e.m_textLine, e.m_textColumn);
         if (defined) {
             m_definedFunctions.insert(key);
             if (const FunctionDecl* patternP = fdP->getTemplateInstantiationPattern()) {
@@ -990,6 +1017,9 @@ bool CWalker::VisitVarDecl(VarDecl* declP) {
 }
 
 } // namespace
+
+std::string ctor_root_id(const CUnitContext& unit) { return unit.m_unitId + "::_GLOBAL__sub_I"; }
+std::string keep_root_id(const CUnitContext& unit) { return unit.m_unitId + "::_GLOBAL__keep"; }
 
 void collect_unit_facts(ASTContext& ctx, const CUnitContext& unit, CUnitFacts& factsR) {
     CUnitCollector collector(ctx, unit, factsR);

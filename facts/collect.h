@@ -26,6 +26,11 @@ struct CUnitContext {
     std::vector<std::string> m_exportedDirs;
 };
 
+// The ids of the unit's two roots: the function that runs its dynamic
+// initialisers, and the one that keeps alive what must stay in any case.
+std::string ctor_root_id(const CUnitContext& unit);
+std::string keep_root_id(const CUnitContext& unit);
+
 void collect_unit_facts(clang::ASTContext& ctx, const CUnitContext& unit, CUnitFacts& factsR);
 
 #endif

@@ -6,6 +6,7 @@
 #include "parse.h"
 
 #include "arguments.h"
+#include "guardcheck.h"
 #include "spelling.h"
 
 #include <clang/AST/ASTConsumer.h>
@@ -86,8 +87,9 @@ bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
     }
 
     std::map<std::string, std::string> spellings;
-    std::string spellError;
-    if (!learn_spellings(cmd, spellings, spellError))
+    std::string text, spellError;
+    bool ran = learn_spellings(cmd, spellings, text, spellError);
+    if (!ran)
         factsR.m_warnings.push_back("file names spelled as real paths: " + spellError);
     for (const auto& p : factsR.m_entities) {
         const std::string& file = p.second.m_file;
@@ -95,6 +97,12 @@ bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
             continue;
         auto it = spellings.find(file);
         factsR.m_spellings.emplace(file, it != spellings.end() ? it->second : file);
+    }
+    if (ran) {
+        int kept = keep_unguardable_functions(text, cmd.m_directory, keep_root_id(unit), factsR);
+        if (settings.m_verbose && kept > 0)
+            fprintf(stderr, "lopwort-facts: %s: %d functions kept that lopwort could not guard alone\n",
+                    cmd.m_file.c_str(), kept);
     }
     return true;
 }

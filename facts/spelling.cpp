@@ -59,7 +59,7 @@ void scan_line_markers(const std::string& text, const std::string& directory,
 }
 
 bool learn_spellings(const CCompileCommand& cmd, std::map<std::string, std::string>& spellingsR,
-                     std::string& errorR) {
+                     std::string& textR, std::string& errorR) {
     std::vector<std::string> args = preprocessor_arguments(cmd);
     if (args[0].empty() || args[0][0] != '/') {
         errorR = "compiler " + args[0] + " has no absolute path";
@@ -96,7 +96,8 @@ bool learn_spellings(const CCompileCommand& cmd, std::map<std::string, std::stri
         _exit(127);
     }
     close(fds[1]);
-    std::string text;
+    std::string& text = textR;
+    text.clear();
     char buf[65536];
     for (;;) {
         ssize_t got = read(fds[0], buf, sizeof buf);

@@ -16,8 +16,9 @@
 // the way lopwort makes it (directory, "/", name) when it is relative. The
 // first spelling of a file wins. Returns false with a message when the
 // compiler cannot be run or fails.
+// The preprocessed text itself is left in textR.
 bool learn_spellings(const CCompileCommand& cmd, std::map<std::string, std::string>& spellingsR,
-                     std::string& errorR);
+                     std::string& textR, std::string& errorR);
 
 // Reads line markers from preprocessed text, as lopwort's scanner does: a
 // line "#", blanks, a line number not starting with 0, blanks, and a name in
