@@ -83,6 +83,7 @@ class CWalker : public RecursiveASTVisitor<CWalker> {
     bool VisitCXXDefaultInitExpr(CXXDefaultInitExpr* exprP);
     bool VisitLambdaExpr(LambdaExpr* exprP);
     bool VisitVarDecl(VarDecl* declP);
+    bool VisitOverloadExpr(OverloadExpr* exprP);
 
     // Walks a declaration's own parts with this walker's sink, as part of
     // a function (nested declarations fold into it).
@@ -107,8 +108,8 @@ class CUnitCollector {
     CUnitCollector(ASTContext& ctx, const CUnitContext& unit, CUnitFacts& facts)
         : m_ctx(ctx), m_sm(ctx.getSourceManager()), m_unit(unit), m_facts(facts),
           m_mangler(ItaniumMangleContext::create(ctx, ctx.getDiagnostics())) {
-        m_ctorRoot = ctor_root_id(unit);
-        m_keepRoot = keep_root_id(unit);
+        m_ctorRoot = ctor_root_id(unit.m_unitId);
+        m_keepRoot = keep_root_id(unit.m_unitId);
         add_root(m_ctorRoot, "global constructors keyed to " + unit.m_unitLabel);
         add_root(m_keepRoot, "global keep-alive of " + unit.m_unitLabel);
     }
@@ -116,13 +117,22 @@ class CUnitCollector {
     void run() {
         CWalker top(*this, CSink{m_keepRoot, nullptr}, 0);
         top.TraverseDecl(m_ctx.getTranslationUnitDecl());
-        // A template that nothing here instantiates stays in the source as
-        // written; names it uses without depending on its parameters must
-        // stay declared.
-        for (auto& p : m_patternUses)
-            if (!m_instantiatedPatterns.count(p.first))
+        // A template's text stays while any function made from it lives, or
+        // for good when nothing here instantiates it; what the text names
+        // (resolved names, and templates named in constant expressions
+        // whose evaluation leaves no trace in the instantiations) must stay
+        // declared as long.
+        for (auto& p : m_patternUses) {
+            auto made = m_instances.find(p.first);
+            if (made == m_instances.end()) {
                 for (const CUse& u : p.second)
                     relate(m_keepRoot, u.m_verb, u.m_dst);
+                continue;
+            }
+            for (const std::string& instance : made->second)
+                for (const CUse& u : p.second)
+                    relate(instance, u.m_verb, u.m_dst);
+        }
     }
 
     // --- top-level declarations (called by the walker outside functions)
@@ -253,6 +263,23 @@ class CUnitCollector {
                 emit(sink, "CVF", id);
         } else {
             emit(sink, kind == Use_virtual ? "CVF" : "call", id);
+        }
+    }
+
+    // A name in a template that stays unresolved until instantiation: every
+    // function made here from the templates it may name is kept, since the
+    // text of those templates must stay while the name does.
+    void use_unresolved(CSink& sink, const OverloadExpr* exprP) {
+        for (const NamedDecl* declP : exprP->decls()) {
+            declP = declP->getUnderlyingDecl();
+            if (const auto* templP = dyn_cast<FunctionTemplateDecl>(declP)) {
+                for (const FunctionDecl* specP : templP->specializations())
+                    if (specP->isDefined())
+                        use_function(sink, specP, Use_call);
+            } else if (const auto* fdP = dyn_cast<FunctionDecl>(declP)) {
+                if (!fdP->isDependentContext())
+                    use_function(sink, fdP, Use_call);
+            }
         }
     }
 
@@ -683,7 +710,7 @@ class CUnitCollector {
         if (defined) {
             m_definedFunctions.insert(key);
             if (const FunctionDecl* patternP = fdP->getTemplateInstantiationPattern()) {
-                m_instantiatedPatterns.insert(patternP->getCanonicalDecl());
+                m_instances[patternP->getCanonicalDecl()].push_back(e.m_id);
                 e.m_templateKey = template_entity(patternP, e.m_id);
             }
         }
@@ -845,7 +872,7 @@ class CUnitCollector {
     std::unordered_map<const CXXRecordDecl*, std::string> m_classTypeinfo;
     std::unordered_map<const CXXRecordDecl*, CUseSet> m_systemTables;
     std::map<const Decl*, CUseSet> m_patternUses;
-    std::unordered_set<const Decl*> m_instantiatedPatterns;
+    std::unordered_map<const Decl*, std::vector<std::string>> m_instances;
     std::unordered_set<const DeclContext*> m_siblingsDone;
     std::unordered_map<const Decl*, const Decl*> m_previousSibling;
 
@@ -920,6 +947,11 @@ bool CWalker::VisitMemberExpr(MemberExpr* exprP) {
     } else if (auto* vdP = dyn_cast<VarDecl>(declP)) {
         m_unit.use_variable(m_sink, vdP);
     }
+    return true;
+}
+
+bool CWalker::VisitOverloadExpr(OverloadExpr* exprP) {
+    m_unit.use_unresolved(m_sink, exprP);
     return true;
 }
 
@@ -1018,8 +1050,8 @@ bool CWalker::VisitVarDecl(VarDecl* declP) {
 
 } // namespace
 
-std::string ctor_root_id(const CUnitContext& unit) { return unit.m_unitId + "::_GLOBAL__sub_I"; }
-std::string keep_root_id(const CUnitContext& unit) { return unit.m_unitId + "::_GLOBAL__keep"; }
+std::string ctor_root_id(const std::string& unitId) { return unitId + "::_GLOBAL__sub_I"; }
+std::string keep_root_id(const std::string& unitId) { return unitId + "::_GLOBAL__keep"; }
 
 void collect_unit_facts(ASTContext& ctx, const CUnitContext& unit, CUnitFacts& factsR) {
     CUnitCollector collector(ctx, unit, factsR);

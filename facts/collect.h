@@ -28,8 +28,8 @@ struct CUnitContext {
 
 // The ids of the unit's two roots: the function that runs its dynamic
 // initialisers, and the one that keeps alive what must stay in any case.
-std::string ctor_root_id(const CUnitContext& unit);
-std::string keep_root_id(const CUnitContext& unit);
+std::string ctor_root_id(const std::string& unitId);
+std::string keep_root_id(const std::string& unitId);
 
 void collect_unit_facts(clang::ASTContext& ctx, const CUnitContext& unit, CUnitFacts& factsR);
 

@@ -7,15 +7,19 @@
 #ifndef LOPWORT_FACTS_GUARDCHECK_H
 #define LOPWORT_FACTS_GUARDCHECK_H
 
-#include "unitfacts.h"
+#include "merge.h"
 
+#include <functional>
 #include <string>
 
-// Scans the unit's preprocessed text with lopwort's own scanner once for
-// every file that holds functions defined in the unit, and makes the keep
-// root keepRootId use each function whose line lopwort would not map to
-// the function's own extent. Returns the number of functions kept.
-int keep_unguardable_functions(const std::string& preprocessed, const std::string& directory,
-                               const std::string& keepRootId, CUnitFacts& factsR);
+// For every file that holds functions, scans the preprocessed text of the
+// unit that contains them (the text lopwort's own run will produce) with
+// lopwort's scanner, and makes that unit's keep root use each function
+// whose line lopwort would map to another construct. textPath gives the
+// file holding a unit's preprocessed text; keepRoot the id of its root.
+// Returns the number of functions kept.
+int keep_unguardable_functions(CFactBase& base,
+                               const std::function<std::string(int)>& textPath,
+                               const std::function<std::string(int)>& keepRoot);
 
 #endif

@@ -2,6 +2,8 @@
 // in worker processes, and writes the one TA fact file that lopwort reads.
 #include "arguments.h"
 #include "compdb.h"
+#include "collect.h"
+#include "guardcheck.h"
 #include "merge.h"
 #include "parse.h"
 #include "pool.h"
@@ -164,6 +166,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     auto factsPath = [&](size_t i) { return workDir + "/" + std::to_string(i) + ".facts"; };
+    auto textPath = [&](size_t i) { return workDir + "/" + std::to_string(i) + ".i"; };
 
     CParseSettings parseSettings;
     parseSettings.m_clangPath = LOPWORT_CLANG_PATH;
@@ -189,7 +192,7 @@ int main(int argc, char** argv) {
             fprintf(stderr, "lopwort-facts: %s: no such file\n", cmd.m_path.c_str());
             return 2;
         }
-        if (!parse_unit(cmd, parseSettings, unit, facts, message)) {
+        if (!parse_unit(cmd, parseSettings, unit, textPath(i), facts, message)) {
             fprintf(stderr, "lopwort-facts: %s: %s\n", cmd.m_path.c_str(), message.c_str());
             return 2;
         }
@@ -241,6 +244,14 @@ int main(int argc, char** argv) {
         }
         unlink(factsPath(i).c_str());
     }
+    int kept = keep_unguardable_functions(
+        base, [&](int u) { return textPath(static_cast<size_t>(u)); },
+        [&](int u) { return keep_root_id(units[static_cast<size_t>(u)].m_id); });
+    if (settings.m_verbose)
+        fprintf(stderr, "lopwort-facts: %d functions kept that lopwort could not guard alone\n",
+                kept);
+    for (size_t i = 0; i < commands.size(); ++i)
+        unlink(textPath(i).c_str());
     rmdir(workDir.c_str());
     std::vector<std::string> unmatched;
     base.finish(settings.m_entries, !settings.m_exported.empty(), unmatched);

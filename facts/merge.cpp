@@ -49,6 +49,13 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
             m_relations.push_back(r);
 }
 
+void CFactBase::add_relation(const std::string& verb, const std::string& src,
+                             const std::string& dst) {
+    CFactRelation r{verb, src, dst};
+    if (src != dst && m_relationSet.insert(r).second)
+        m_relations.push_back(r);
+}
+
 bool CFactBase::spelled_as_canonical(int unit, const std::string& realPath) const {
     if (unit < 0)
         return false;

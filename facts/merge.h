@@ -38,6 +38,7 @@ class CFactBase {
     const std::vector<std::string>& order() const { return m_order; }
     const CMergedEntity& entity(const std::string& id) const { return m_entities.at(id); }
     const std::vector<CFactRelation>& relations() const { return m_relations; }
+    void add_relation(const std::string& verb, const std::string& src, const std::string& dst);
     // The file text lopwort must see for a real path.
     std::string spelled(const std::string& realPath) const;
 

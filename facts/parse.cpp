@@ -6,7 +6,6 @@
 #include "parse.h"
 
 #include "arguments.h"
-#include "guardcheck.h"
 #include "spelling.h"
 
 #include <clang/AST/ASTConsumer.h>
@@ -63,7 +62,8 @@ class CFactsAction : public clang::ASTFrontendAction {
 } // namespace
 
 bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
-                const CUnitContext& unit, CUnitFacts& factsR, std::string& errorR) {
+                const CUnitContext& unit, const std::string& textPath, CUnitFacts& factsR,
+                std::string& errorR) {
     if (chdir(cmd.m_directory.c_str()) != 0) {
         errorR = "cannot change to " + cmd.m_directory + ": " + strerror(errno);
         return false;
@@ -99,10 +99,12 @@ bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
         factsR.m_spellings.emplace(file, it != spellings.end() ? it->second : file);
     }
     if (ran) {
-        int kept = keep_unguardable_functions(text, cmd.m_directory, keep_root_id(unit), factsR);
-        if (settings.m_verbose && kept > 0)
-            fprintf(stderr, "lopwort-facts: %s: %d functions kept that lopwort could not guard alone\n",
-                    cmd.m_file.c_str(), kept);
+        FILE* outP = fopen(textPath.c_str(), "wb");
+        bool ok = outP && fwrite(text.data(), 1, text.size(), outP) == text.size();
+        if (outP && fclose(outP) != 0)
+            ok = false;
+        if (!ok)
+            factsR.m_warnings.push_back("cannot keep the preprocessed text in " + textPath);
     }
     return true;
 }

@@ -18,9 +18,11 @@ struct CParseSettings {
 
 // Changes to the unit's directory, parses the unit with its recorded
 // arguments and collects its facts, then learns the spelling of its files
-// from the recorded compiler. Returns false with a message when the unit
-// does not parse; clang's own diagnostics go to standard error.
+// from the recorded compiler, whose output is kept in textPath for the
+// merge. Returns false with a message when the unit does not parse; clang's
+// own diagnostics go to standard error.
 bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
-                const CUnitContext& unit, CUnitFacts& factsR, std::string& errorR);
+                const CUnitContext& unit, const std::string& textPath, CUnitFacts& factsR,
+                std::string& errorR);
 
 #endif

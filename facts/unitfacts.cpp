@@ -71,6 +71,8 @@ bool write_unit_facts(const CUnitFacts& facts, const std::string& path) {
         put_field(out, std::to_string(e.m_endLine));
         put_field(out, std::string(e.m_defined ? "D" : "") + (e.m_exported ? "X" : ""));
         put_field(out, e.m_templateKey);
+        put_field(out, std::to_string(e.m_textLine));
+        put_field(out, std::to_string(e.m_textColumn));
         out += '\n';
     }
     for (const CFactRelation& r : facts.m_relations) {
@@ -106,7 +108,7 @@ bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& e
         const std::string& kind = f[0];
         if (kind == "S" && f.size() == 3) {
             factsR.m_spellings.emplace(f[1], f[2]);
-        } else if (kind == "E" && f.size() == 10) {
+        } else if (kind == "E" && f.size() == 12) {
             CFactEntity e;
             e.m_id = f[1];
             e.m_class = f[2];
@@ -118,6 +120,8 @@ bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& e
             e.m_defined = f[8].find('D') != std::string::npos;
             e.m_exported = f[8].find('X') != std::string::npos;
             e.m_templateKey = f[9];
+            e.m_textLine = atoi(f[10].c_str());
+            e.m_textColumn = atoi(f[11].c_str());
             factsR.add_entity(e);
         } else if (kind == "R" && f.size() == 4) {
             factsR.add_relation(f[1], f[2], f[3]);

@@ -24,8 +24,7 @@ struct CFactEntity {
     bool m_exported = false;   // declared in a header under an --exported directory
     std::string m_templateKey; // id of the "T" entity it was made from, if any
     // Where the definition's text begins, template header included, and its
-    // column when nothing but blanks precedes it on its line (else 0). Used
-    // inside the worker only; not written to the unit's file.
+    // column when nothing but blanks precedes it on its line (else 0).
     int m_textLine = 0;
     int m_textColumn = 0;
 };
