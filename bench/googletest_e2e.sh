@@ -50,6 +50,17 @@ step "build before guarding"
 t=$(seconds)
 cmake --build "$build" -j"$jobs" >"$log/build-before" 2>&1
 build_before=$(elapsed "$t")
+step "list the functions the compiler emitted and the linker kept"
+# With -ffunction-sections each function has a section of its own, which
+# --gc-sections drops when no kept section refers to it: what the objects
+# define and the programs do not is what the linker found dead.
+find "$build" -name '*.o' -print0 | xargs -0 nm --defined-only 2>/dev/null |
+    awk '$2 ~ /^[TtWw]$/ { print $3 }' | sort -u >"$work/emitted"
+find "$build" -type f \( -perm -u+x -o -name '*.so*' \) ! -name '*.o' -print0 |
+    while IFS= read -r -d '' f; do
+        head -c 4 "$f" | grep -q ELF && nm --defined-only "$f" 2>/dev/null
+    done | awk '$2 ~ /^[TtWw]$/ { print $3 }' | sort -u >"$work/kept"
+
 step "test before guarding"
 (cd "$build" && ctest -j"$jobs" >"$log/test-before" 2>&1) || true
 tests_before=$(grep -E "tests passed" "$log/test-before" || echo "no ctest summary")
@@ -76,8 +87,8 @@ test_after_status=0
 tests_after=$(grep -E "tests passed" "$log/test-after" || echo "no ctest summary")
 
 step "compare with the linker"
-python3 "$here/bench/compare_gc.py" "$work/googletest.ta" "$work/report" "$log/build-before" \
-    "$src" >"$work/comparison" || true
+python3 "$here/bench/compare_gc.py" "$work/googletest.ta" "$work/report" "$work/emitted" \
+    "$work/kept" >"$work/comparison" || true
 
 units=$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "$build/compile_commands.json")
 dead=$(awk '/functions are dead/ { print $1 }' "$work/report")
