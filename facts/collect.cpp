@@ -84,6 +84,10 @@ class CWalker : public RecursiveASTVisitor<CWalker> {
     bool VisitLambdaExpr(LambdaExpr* exprP);
     bool VisitVarDecl(VarDecl* declP);
     bool VisitOverloadExpr(OverloadExpr* exprP);
+    bool VisitCXXDependentScopeMemberExpr(CXXDependentScopeMemberExpr* exprP);
+    bool VisitDependentScopeDeclRefExpr(DependentScopeDeclRefExpr* exprP);
+    bool VisitBinaryOperator(BinaryOperator* exprP);
+    bool VisitUnaryOperator(UnaryOperator* exprP);
 
     // Walks a declaration's own parts with this walker's sink, as part of
     // a function (nested declarations fold into it).
@@ -122,6 +126,12 @@ class CUnitCollector {
         // (resolved names, and templates named in constant expressions
         // whose evaluation leaves no trace in the instantiations) must stay
         // declared as long.
+        for (const std::string& name : m_probedNames) {
+            auto it = m_definedByName.find(name);
+            if (it != m_definedByName.end())
+                for (const std::string& id : it->second)
+                    relate(m_keepRoot, "call", id);
+        }
         for (auto& p : m_patternUses) {
             auto made = m_instances.find(p.first);
             if (made == m_instances.end()) {
@@ -155,10 +165,36 @@ class CUnitCollector {
         structural_uses(inner.sink(), fdP);
         if (fdP->getTemplateSpecializationKind() == TSK_ExplicitInstantiationDefinition ||
             fdP->hasAttr<ConstructorAttr>() || fdP->hasAttr<DestructorAttr>() ||
-            fdP->hasAttr<UsedAttr>() || shares_first_line(source_of(fdP)))
+            fdP->hasAttr<UsedAttr>() || shares_first_line(source_of(fdP)) ||
+            shapes_class(source_of(fdP)))
             relate(m_keepRoot, "call", id);
+        if (const IdentifierInfo* nameP = fdP->getDeclName().getAsIdentifierInfo())
+            m_definedByName[nameP->getName().str()].push_back(id);
+        else if (fdP->isOverloadedOperator())
+            m_definedByName[fdP->getDeclName().getAsString()].push_back(id);
         return true;
     }
+
+    // Constructors, destructors and assignment operators written in the
+    // class body decide which members the compiler declares implicitly and
+    // what type traits report; guarding one out would change the class.
+    static bool shapes_class(const FunctionDecl* fdP) {
+        const auto* mdP = dyn_cast<CXXMethodDecl>(fdP);
+        if (!mdP || mdP->isOutOfLine())
+            return false;
+        return isa<CXXConstructorDecl>(mdP) || isa<CXXDestructorDecl>(mdP) ||
+               mdP->isCopyAssignmentOperator() || mdP->isMoveAssignmentOperator();
+    }
+
+    // Names that templates look up only when instantiated (members probed
+    // by SFINAE, operators and customisation points found by argument
+    // dependent lookup): a function of such a name may be chosen, or its
+    // mere presence tested, where no use is recorded.
+    void probed_name(const DeclarationName& name) {
+        if (!name.isEmpty())
+            m_probedNames.insert(name.getAsString());
+    }
+    void probed_name(const std::string& name) { m_probedNames.insert(name); }
 
     // A declaration that says "override" or "final" needs the function it
     // overrides to stay declared; when that function's only declaration is
@@ -874,6 +910,8 @@ class CUnitCollector {
     std::map<const Decl*, CUseSet> m_patternUses;
     std::unordered_map<const Decl*, std::vector<std::string>> m_instances;
     std::unordered_set<const DeclContext*> m_siblingsDone;
+    std::set<std::string> m_probedNames;
+    std::unordered_map<std::string, std::vector<std::string>> m_definedByName;
     std::unordered_map<const Decl*, const Decl*> m_previousSibling;
 
     std::unordered_map<const Decl*, CClosure> m_closures;
@@ -952,6 +990,30 @@ bool CWalker::VisitMemberExpr(MemberExpr* exprP) {
 
 bool CWalker::VisitOverloadExpr(OverloadExpr* exprP) {
     m_unit.use_unresolved(m_sink, exprP);
+    if (exprP->isTypeDependent() || exprP->isValueDependent() || isa<UnresolvedMemberExpr>(exprP))
+        m_unit.probed_name(exprP->getName());
+    return true;
+}
+
+bool CWalker::VisitCXXDependentScopeMemberExpr(CXXDependentScopeMemberExpr* exprP) {
+    m_unit.probed_name(exprP->getMember());
+    return true;
+}
+
+bool CWalker::VisitDependentScopeDeclRefExpr(DependentScopeDeclRefExpr* exprP) {
+    m_unit.probed_name(exprP->getDeclName());
+    return true;
+}
+
+bool CWalker::VisitBinaryOperator(BinaryOperator* exprP) {
+    if (exprP->isTypeDependent())
+        m_unit.probed_name("operator" + BinaryOperator::getOpcodeStr(exprP->getOpcode()).str());
+    return true;
+}
+
+bool CWalker::VisitUnaryOperator(UnaryOperator* exprP) {
+    if (exprP->isTypeDependent())
+        m_unit.probed_name("operator" + UnaryOperator::getOpcodeStr(exprP->getOpcode()).str());
     return true;
 }
 
