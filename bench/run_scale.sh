@@ -75,8 +75,8 @@ for n in "${SIZES[@]}"; do
 done
 
 if [ "$DEEP" != 0 ]; then
-    for spec in "callchain 1000000" "containchain 1000000" "hierarchy 10000"; do
-        read -r shape n <<<"$spec"
+    for deep in "callchain 1000000" "containchain 1000000" "hierarchy 10000"; do
+        read -r shape n <<<"$deep"
         file="$DIR/lopwort-$shape-$n.ta"
         [ -s "$file" ] || "$BUILD/bench_gen_facts" --shape "$shape" "$n" "$file"
         set +e
