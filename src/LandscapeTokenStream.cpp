@@ -30,6 +30,22 @@ CLandscapeTokenStream::CLandscapeTokenStream(CTAInput* taP)
 // Only a process that loads many fact bases destroys a reader.
 CLandscapeTokenStream::~CLandscapeTokenStream() { free(m_batchTextP); }
 
+// Copies the word just read (lth bytes of the token buffer) to position used
+// of the batch's text, growing it as needed.
+void CLandscapeTokenStream::appendBatchText(int used, int lth) {
+    if (m_batchTextP == nullptr || used + lth > m_batchTextSize) {
+        int size = m_batchTextSize > 0 ? m_batchTextSize : 4096;
+        while (used + lth > size) {
+            if (size > (1 << 29))
+                outofmemory();
+            size *= 2;
+        }
+        m_batchTextP = static_cast<char*>(xrealloc1(m_batchTextP, static_cast<unsigned>(size)));
+        m_batchTextSize = size;
+    }
+    memcpy(m_batchTextP + used, m_bufP, static_cast<size_t>(lth));
+}
+
 void CLandscapeTokenStream::fatal(const char* whatP) {
     fprintf(stderr, "*** Error (%d): %s. Found '%s'\n", m_lineno, whatP, foundText());
     error_exit(1);
@@ -166,17 +182,7 @@ int CLandscapeTokenStream::nextFactBatch() {
     m_batchErrorP = nullptr;
     // Appends the word just read to the batch's text.
     auto keep = [&](int lth) {
-        if (m_batchTextP == nullptr || used + lth > m_batchTextSize) {
-            int size = m_batchTextSize > 0 ? m_batchTextSize : 4096;
-            while (used + lth > size) {
-                if (size > (1 << 29))
-                    outofmemory();
-                size *= 2;
-            }
-            m_batchTextP = static_cast<char*>(xrealloc1(m_batchTextP, static_cast<unsigned>(size)));
-            m_batchTextSize = size;
-        }
-        memcpy(m_batchTextP + used, m_bufP, static_cast<size_t>(lth));
+        appendBatchText(used, lth);
         words[nWords++] = {used, lth, 0};
         used += lth;
     };
@@ -423,17 +429,7 @@ int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const ch
     m_records.clear();
     int used = 0;
     auto keep = [&](int lth) {
-        if (m_batchTextP == nullptr || used + lth > m_batchTextSize) {
-            int size = m_batchTextSize > 0 ? m_batchTextSize : 4096;
-            while (used + lth > size) {
-                if (size > (1 << 29))
-                    outofmemory();
-                size *= 2;
-            }
-            m_batchTextP = static_cast<char*>(xrealloc1(m_batchTextP, static_cast<unsigned>(size)));
-            m_batchTextSize = size;
-        }
-        memcpy(m_batchTextP + used, m_bufP, static_cast<size_t>(lth));
+        appendBatchText(used, lth);
         m_words.push_back({used, lth, 0, nullptr});
         used += lth;
         return static_cast<int>(m_words.size()) - 1;

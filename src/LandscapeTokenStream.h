@@ -81,6 +81,7 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     const char* m_batchErrorP;
     char* m_batchTextP; // the batch's words, read before they are interned
     int m_batchTextSize;
+    void appendBatchText(int used, int lth);
 
     struct BatchWord {
         int offset, lth;
