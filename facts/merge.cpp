@@ -123,52 +123,6 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
             m_relations.push_back(r);
     };
 
-    // lopwort finds a dead function's text as the first construct that
-    // holds its line, and guards all of it. Functions whose lines overlap
-    // (several on one line, as one macro writes them) therefore live or die
-    // together: each uses the next and the next uses it.
-    struct CPlaced {
-        std::string m_file, m_key, m_id;
-        int m_line, m_endLine;
-    };
-    std::vector<CPlaced> placed;
-    for (const std::string& id : m_order) {
-        const CFactEntity& e = m_entities[id].m_fact;
-        if (!is_function_class(e.m_class) || e.m_line <= 0 || e.m_file.empty())
-            continue;
-        std::string key = !e.m_templateKey.empty()
-                              ? e.m_templateKey
-                              : e.m_file + ":" + std::to_string(e.m_line) + ":" + e.m_label;
-        placed.push_back(CPlaced{e.m_file, key, id, e.m_line, std::max(e.m_line, e.m_endLine)});
-    }
-    std::sort(placed.begin(), placed.end(), [](const CPlaced& a, const CPlaced& b) {
-        if (a.m_file != b.m_file)
-            return a.m_file < b.m_file;
-        if (a.m_line != b.m_line)
-            return a.m_line < b.m_line;
-        return a.m_id < b.m_id;
-    });
-    size_t start = 0;
-    while (start < placed.size()) {
-        size_t end = start + 1;
-        int reach = placed[start].m_endLine;
-        while (end < placed.size() && placed[end].m_file == placed[start].m_file &&
-               placed[end].m_line <= reach) {
-            reach = std::max(reach, placed[end].m_endLine);
-            ++end;
-        }
-        bool mixed = false;
-        for (size_t i = start + 1; i < end; ++i)
-            if (placed[i].m_key != placed[start].m_key)
-                mixed = true;
-        if (mixed)
-            for (size_t i = start + 1; i < end; ++i) {
-                relate("ref", placed[i - 1].m_id, placed[i].m_id);
-                relate("ref", placed[i].m_id, placed[i - 1].m_id);
-            }
-        start = end;
-    }
-
     auto add_root = [this](const std::string& id, const std::string& label) {
         CMergedEntity m;
         m.m_fact.m_id = id;

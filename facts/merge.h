@@ -28,8 +28,8 @@ class CFactBase {
     // a file decides its spelling whatever order the workers finished in.
     void add_unit(const CMergedUnit& unit, const CUnitFacts* factsP);
 
-    // Drops what no unit defines, ties functions that share source lines,
-    // and adds the roots for entry points and exported headers. Entry names
+    // Drops what no unit defines and adds the roots for entry points and
+    // exported headers. Entry names
     // that match nothing are returned in unmatchedR.
     void finish(const std::vector<std::string>& entries, bool haveExported,
                 std::vector<std::string>& unmatchedR);

@@ -133,3 +133,25 @@ TEST(FactsCli, FileNamesAreSpelledAsTheRecordedCompilerSpellsThem) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FactsCli, CompilerThatCannotRunAndOutputThatCannotBeWritten) {
+    FactsProject p;
+    p.file("a.cpp", "int main() { return 0; }\nint unused() { return 1; }\n");
+    p.unit("a.cpp", {"-c", "a.cpp"}, "/nonexistent/g++");
+    RunResult r = p.extract();
+    // The parse does not need the compiler; the spelling falls back to
+    // real paths, with a warning, and lopwort's own run will fail likewise.
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("file names spelled as real paths: cannot run /nonexistent/g++"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(p.facts().find("args = (" + p.dir + " /nonexistent/g++ -c a.cpp)"),
+              std::string::npos);
+    r = runProgram(LOPWORT_FACTS_BIN, {"-o", p.dir + "/no/such/dir/f.ta", p.database()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot write " + p.dir + "/no/such/dir/f.ta"), std::string::npos);
+}
+
+} // namespace

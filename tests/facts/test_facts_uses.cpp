@@ -150,8 +150,8 @@ int main() { return twice(1) + a() - 3; }
 )");
     p.unit("t.cpp");
     ASSERT_EQ(p.extract().status, 0);
-    // b shares a() 's line, and lopwort would guard the line's first
-    // function: the two live or die together.
+    // b starts on the line a() holds, and lopwort would guard a() for it:
+    // b is kept.
     EXPECT_EQ(p.dead(), (Set{"dead_user:4", "thrice<int>:3"}));
     std::string ta = p.facts();
     EXPECT_NE(ta.find("$INSTANCE T:" + p.dir + "/t.cpp:3:3:thrice T"), std::string::npos)
