@@ -25,6 +25,11 @@ Slot* g_tableP = nullptr;
 unsigned g_width = 0;
 unsigned g_count = 0;
 
+// The block that list entries are taken from, top down.
+const unsigned kEntryBlock = 2048;
+attributeListT* g_entriesP = nullptr;
+unsigned g_entriesLeft = 0;
+
 uint32_t pairHash(const char* idP, const char* aviP) {
     uint32_t h = cacheHash(idP);
     if (aviP != nullptr)
@@ -64,15 +69,21 @@ void grow() {
 } // namespace
 
 attributeListT* getAttributeListEntry() {
-    static attributeListT* g_cacheP = nullptr;
-    static const unsigned g_cache_lth = 2048;
-    static unsigned left = 0;
-    if (left == 0) {
-        g_cacheP = static_cast<attributeListT*>(arena_alloc(sizeof(attributeListT) * g_cache_lth));
-        left = g_cache_lth;
+    if (g_entriesLeft == 0) {
+        g_entriesP = static_cast<attributeListT*>(arena_alloc(sizeof(attributeListT) * kEntryBlock));
+        g_entriesLeft = kEntryBlock;
     }
-    --left;
-    return &g_cacheP[left];
+    --g_entriesLeft;
+    return &g_entriesP[g_entriesLeft];
+}
+
+void attributeCacheReset() {
+    table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
+    g_tableP = nullptr;
+    g_width = 0;
+    g_count = 0;
+    g_entriesP = nullptr;
+    g_entriesLeft = 0;
 }
 
 void attributeCachePrefetch(const char* idP, const char* aviP) {

@@ -14,4 +14,7 @@ attributeListT* getAttributeListEntry();
 // that has several pairs in hand.
 void attributeCachePrefetch(const char* idP, const char* aviP);
 
+// Forgets every pair and list entry, like stringCacheReset.
+void attributeCacheReset();
+
 #endif

@@ -31,6 +31,10 @@ void* asList(CEntry* entryP) {
 
 CEntityCache::CEntityCache() { m_count = 0; }
 
+// The entities are filed in the string cache's slots, which its own reset
+// empties; only the count is kept here.
+void CEntityCache::reset() { m_count = 0; }
+
 void CEntityCache::put(CEntityInstance* eP) {
     void** slotP = stringCacheUserSlot(eP->getId(), true);
     void* p = *slotP;

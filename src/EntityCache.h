@@ -25,6 +25,9 @@ class CEntityCache : public Cobject {
     void put(CEntityInstance* eP);
     CEntityInstance* get(const char* idP);
     void remove(CEntityInstance* eP);
+
+    // Forgets every entity, like stringCacheReset.
+    static void reset();
 };
 
 #endif

@@ -15,6 +15,7 @@
 #include "xmalloc.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -25,6 +26,9 @@ CLandscapeTokenStream::CLandscapeTokenStream(CTAInput* taP)
       m_token2P(nullptr), m_ttype3(0), m_startLineno(-1), m_verbP(nullptr), m_objectP(nullptr),
       m_subjectP(nullptr), m_relations(0), m_batchEnd(0), m_batchErrorP(nullptr),
       m_batchTextP(nullptr), m_batchTextSize(0) {}
+
+// Only a process that loads many fact bases destroys a reader.
+CLandscapeTokenStream::~CLandscapeTokenStream() { free(m_batchTextP); }
 
 void CLandscapeTokenStream::fatal(const char* whatP) {
     fprintf(stderr, "*** Error (%d): %s. Found '%s'\n", m_lineno, whatP, foundText());

@@ -51,6 +51,8 @@ class CLandscapeTokenStream : public CStreamTokenizer {
 
     explicit CLandscapeTokenStream(CTAInput* taP);
 
+    ~CLandscapeTokenStream();
+
     int nextSection();
     int nextSchemaTriple();
     int nextFactTriple();

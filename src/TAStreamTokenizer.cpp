@@ -9,6 +9,7 @@
 #include "util.h"
 #include "xmalloc.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -59,7 +60,7 @@ const char* unterminatedText(int q) {
 CStreamTokenizer::CStreamTokenizer()
     : m_F(nullptr), m_filenameP(nullptr), m_peekc(' '), m_pushedBack(0), m_escaped(0),
       m_buf_size(kInitialBufSize), m_bufP(nullptr), m_ttype(' '), m_svalP(nullptr), m_lineno(0),
-      m_inP(nullptr), m_inPosP(nullptr), m_inEndP(nullptr), m_inEof(0) {
+      m_inP(nullptr), m_inPosP(nullptr), m_inEndP(nullptr), m_inSize(0), m_inEof(0) {
     if (m_ctypeP == nullptr) {
         char* tableP = static_cast<char*>(xmalloc1(256));
         memset(tableP, 0, 256);
@@ -68,17 +69,24 @@ CStreamTokenizer::CStreamTokenizer()
         m_ctypeP = tableP;
     }
     m_bufP = static_cast<char*>(xmalloc1(m_buf_size));
-    m_inP = static_cast<char*>(xmalloc1(kInputBlock));
-    m_inPosP = m_inEndP = m_inP;
+}
+
+// The object itself lives in the arena; its buffers do not.
+CStreamTokenizer::~CStreamTokenizer() {
+    if (m_F != nullptr && m_F != stdin)
+        fclose(m_F);
+    free(m_bufP);
+    free(m_inP);
 }
 
 void CStreamTokenizer::open(const char* filenameP) {
     m_filenameP = filenameP ? filenameP : "";
+    struct stat st;
+    int inSize = kInputBlock;
     if (*m_filenameP != '\0') {
         m_F = fopen(m_filenameP, "rb");
         // A directory opens on Linux but cannot be read: refuse it here, as
         // a file that cannot be opened, rather than fail at the first read.
-        struct stat st;
         bool statted = m_F != nullptr && fstat(fileno(m_F), &st) == 0;
         if (statted && S_ISDIR(st.st_mode)) {
             fclose(m_F);
@@ -93,6 +101,15 @@ void CStreamTokenizer::open(const char* filenameP) {
         }
     } else {
         m_F = stdin;
+    }
+    // A small file needs no large block (one byte more than its size lets
+    // the first read already see the end).
+    if (fstat(fileno(m_F), &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kInputBlock - 1)
+        inSize = std::max(static_cast<int>(st.st_size) + 1, 4096);
+    if (inSize != m_inSize) {
+        free(m_inP);
+        m_inP = static_cast<char*>(xmalloc1(static_cast<unsigned int>(inSize)));
+        m_inSize = inSize;
     }
     m_inPosP = m_inEndP = m_inP;
     m_inEof = 0;
@@ -114,7 +131,7 @@ int CStreamTokenizer::refill() {
         return -1;
     int fd = fileno(m_F);
     for (;;) {
-        ssize_t n = read(fd, m_inP, kInputBlock);
+        ssize_t n = read(fd, m_inP, static_cast<size_t>(m_inSize));
         if (n > 0) {
             m_inPosP = m_inP + 1;
             m_inEndP = m_inP + n;
@@ -288,8 +305,9 @@ int CStreamTokenizer::nextRawToken(int* lthP) {
         }
         c = charToken();
         if (c == -1) {
-            static const char* eofP = stringCache("EOF");
-            m_svalP = eofP;
+            // Interned anew each time: a harness may empty the string cache
+            // between loads, and end of input is met once per file.
+            m_svalP = stringCache("EOF");
             return TT_EOF;
         }
         if (isBlank(c))

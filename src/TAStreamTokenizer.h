@@ -37,6 +37,11 @@ class CStreamTokenizer : public Cobject {
     static char* m_ctypeP;
 
     CStreamTokenizer();
+    // Gives back the buffers and closes an input still open (one left by a
+    // fatal error), so that a process can load many files.
+    ~CStreamTokenizer();
+    CStreamTokenizer(const CStreamTokenizer&) = delete;
+    CStreamTokenizer& operator=(const CStreamTokenizer&) = delete;
 
     void open(const char* filenameP);
     void close();
@@ -69,6 +74,7 @@ class CStreamTokenizer : public Cobject {
     char* m_inP;
     char* m_inPosP;
     char* m_inEndP;
+    int m_inSize; // capacity of the block, fitted to the input at open
     int m_inEof; // end of input seen: never read again
 
     int readChar() {

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 // Built before main, like every other program-wide table.
 CTAInput ta;
@@ -225,7 +226,9 @@ void CTAInput::attachBaseClasses() {
 // section comes before any schema tuple section.
 void CTAInput::parseStream(const char* filenameP) {
     int schemeSetup = 0;
-    CLandscapeTokenStream* tsP = new CLandscapeTokenStream(this);
+    // The reader's buffers go back when the load ends, however it ends.
+    std::unique_ptr<CLandscapeTokenStream> reader(new CLandscapeTokenStream(this));
+    CLandscapeTokenStream* tsP = reader.get();
     tsP->open(filenameP);
     for (;;) {
         int section = tsP->nextSection();

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,15 @@ const off_t kMaxSource = 0x3ffffff0;
 // The path whose text g_sourceP holds; null when the last load failed, so
 // that a failed load can never lead to another file's text being written.
 char* s_loadedP = nullptr;
+// The file as it was when it was read. A file rewritten in place must still
+// be that very file, unchanged, when its new text takes its place: writing
+// over one deleted, replaced or edited since would bring it back or lose
+// what was done to it.
+struct stat s_loadedStat;
+
+// The error of a file that is no longer the one read; errno values are
+// positive.
+const int kChangedSinceRead = -1;
 
 // The boundary records describe the file as it is on disk, but stripping
 // changes the text in memory. When stripping took something out, s_readP
@@ -71,6 +81,7 @@ char* concat(const char* aP, const char* bP) {
 // as it was.
 struct outputT {
     char* targetP = nullptr; // the file replaced, symbolic links followed
+    const struct stat* readP = nullptr; // what the target must still be, for a rewrite in place
     char* tmpP = nullptr;
     int fd = -1;
     int err = 0; // errno of the first failure, 0 while all is well
@@ -83,6 +94,7 @@ struct outputT {
 outputT* fresh_output() {
     static outputT s_output;
     s_output.targetP = nullptr;
+    s_output.readP = nullptr;
     s_output.tmpP = nullptr;
     s_output.fd = -1;
     s_output.err = 0;
@@ -135,13 +147,35 @@ void out_discard(outputT* oP) {
     xfree1(reinterpret_cast<void**>(&oP->targetP));
 }
 
+// 0 when the file at pathP is still the file read, unchanged; else the
+// errno of looking at it, EISDIR or kChangedSinceRead. The rename that puts
+// the new text in its place bypasses the file's own permissions, so the
+// test also asks whether it could be opened for writing, as "wb" would.
+int still_the_file_read(const char* pathP, const struct stat* readP) {
+    struct stat st;
+    if (stat(pathP, &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (st.st_dev != readP->st_dev || st.st_ino != readP->st_ino ||
+        st.st_size != readP->st_size || st.st_mtim.tv_sec != readP->st_mtim.tv_sec ||
+        st.st_mtim.tv_nsec != readP->st_mtim.tv_nsec)
+        return kChangedSinceRead;
+    return faccessat(AT_FDCWD, pathP, W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 // Starts writing nameP. A file that exists keeps its permission bits (and,
 // where allowed, its owner); a new one gets newMode less the umask, as a
-// file made by open would. False, with oP->err set, on failure.
+// file made by open would. With oP->readP set, nameP must be the file read,
+// unchanged (still_the_file_read). False, with oP->err set, on failure.
 bool out_open(outputT* oP, const char* nameP, mode_t newMode) {
     oP->targetP = follow_links(nameP);
     if (oP->targetP == nullptr) {
         oP->err = errno;
+        return false;
+    }
+    if (oP->readP != nullptr && (oP->err = still_the_file_read(oP->targetP, oP->readP)) != 0) {
+        out_discard(oP);
         return false;
     }
     struct stat st;
@@ -225,6 +259,10 @@ bool out_commit(outputT* oP) {
     oP->fd = -1;
     if (close(fd) != 0 && oP->err == 0)
         oP->err = errno;
+    // Asked again at the last moment: the file may have changed while the
+    // new text was being written.
+    if (oP->err == 0 && oP->readP != nullptr)
+        oP->err = still_the_file_read(oP->targetP, oP->readP);
     if (oP->err == 0 && rename(oP->tmpP, oP->targetP) != 0)
         oP->err = errno;
     if (oP->err != 0) {
@@ -354,9 +392,22 @@ void write_header(outputT* oP, const char* stampP) {
 
 // A forward walk over a source text that counts lines and columns the way
 // the boundary records count them in the preprocessed text: comments are
-// left out of the column count.
+// left out of the column count. It also follows the conditionals of the text
+// (#if ... #endif), so that a guard pair never cuts one apart: each branch
+// of a conditional is a region with a number of its own, and both guards of
+// a pair must stand in the same region.
+//
+// The records count the lines of the file as it is on disk, which in a strip
+// run still holds the guards of the earlier run, while what is written is
+// the stripped text. The walk then goes over the text as read, but of the
+// bytes that stripping took out it counts only the line feeds, so that
+// comments, directives and continued lines are those of the text written.
 struct walkT {
-    const char* textP;
+    const char* textP;            // the text walked, as read
+    const char* outP;             // the text written
+    const int* originP = nullptr; // after a strip: where each written byte was read
+    size_t outLth = 0;
+    size_t keptAt = 0; // the first written byte not read before pos
     size_t pos = 0;
     int line = 1;
     int col = 0;
@@ -364,7 +415,92 @@ struct walkT {
     char lastCode = 0; // last counted code character of the line before pos, blanks aside
     int depth = 0;     // braces open since the last start guard
     bool braced = false;
+    bool lineStart = true;    // only blanks and comments since a line feed that ends a line
+    bool directiveLine = false; // the line is a directive of the preprocessor
+    std::vector<int> regions; // the region of each open conditional
+    int regionsMade = 0;
+
+    int region() const { return regions.empty() ? 0 : regions.back(); }
+
+    // The written byte that the byte read at readPos becomes, or the first
+    // one written after it when stripping took it out.
+    size_t place(size_t readPos) const {
+        if (originP == nullptr)
+            return readPos;
+        return static_cast<size_t>(
+            std::lower_bound(originP, originP + outLth, static_cast<int>(readPos)) - originP);
+    }
+    bool removed(size_t readPos) {
+        if (originP == nullptr)
+            return false;
+        while (keptAt < outLth && static_cast<size_t>(originP[keptAt]) < readPos)
+            ++keptAt;
+        return keptAt == outLth || static_cast<size_t>(originP[keptAt]) != readPos;
+    }
+    // The text written from the byte read at readPos on.
+    const char* out(size_t readPos) const { return outP + place(readPos); }
+    // The byte read that follows readPos in the text written.
+    size_t nextKept(size_t readPos) const {
+        if (originP == nullptr)
+            return readPos + 1;
+        size_t k = place(readPos) + 1;
+        return k < outLth ? static_cast<size_t>(originP[k]) : strlen(textP);
+    }
+    // Moves on to the byte read at readPos, past the pair of a comment's
+    // opening or closing; bytes taken out between the two count their lines.
+    void jump(size_t readPos) {
+        for (size_t p = pos + 1; p < readPos; ++p)
+            if (textP[p] == '\n') {
+                ++line;
+                col = 0;
+            }
+        pos = readPos;
+    }
+    void directive(const char* hashP);
 };
+
+bool blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// The position before the backslash that makes the line go on past the
+// line feed at lfPos (blanks may stand between them, as compilers accept),
+// or lfPos itself when the line ends there.
+size_t continuation(const char* textP, size_t lfPos) {
+    for (size_t at = lfPos;;) {
+        size_t j = at;
+        while (j > 0 && blank(textP[j - 1]))
+            --j;
+        if (j == 0 || textP[j - 1] != '\\')
+            return at;
+        at = j - 1;
+    }
+}
+
+// Whether a guard's leading line feed put at the byte read at readPos would
+// continue the line before it.
+bool continues(const walkT* wP, size_t readPos) {
+    size_t at = wP->place(readPos);
+    return continuation(wP->outP, at) != at;
+}
+
+// A directive at a line's start, in the text written.
+void walkT::directive(const char* hashP) {
+    const char* p = hashP + 1;
+    while (blank(*p))
+        ++p;
+    size_t n = identifier_length(p);
+    auto is = [&](const char* wordP) { return n == strlen(wordP) && strncmp(p, wordP, n) == 0; };
+    if (is("if") || is("ifdef") || is("ifndef")) {
+        regions.push_back(++regionsMade);
+    } else if (is("else") || is("elif") || is("elifdef") || is("elifndef")) {
+        if (!regions.empty())
+            regions.back() = ++regionsMade;
+    } else if (is("endif")) {
+        if (!regions.empty())
+            regions.pop_back();
+    }
+}
 
 enum seekE {
     Seek_met,    // the position is at textP[pos], which is counted in col
@@ -372,10 +508,6 @@ enum seekE {
     Seek_passed, // the line feed that ends the position's line was just passed
     Seek_end     // the text ended first
 };
-
-bool blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
-}
 
 seekE seek(walkT* wP, int line, int col) {
     if (wP->line > line)
@@ -385,23 +517,35 @@ seekE seek(walkT* wP, int line, int col) {
         char c = textP[wP->pos];
         if (c == '\0')
             return Seek_end;
+        if (wP->removed(wP->pos)) {
+            // Only its line feeds count, as lines of the file on disk.
+            ++wP->pos;
+            if (c == '\n') {
+                ++wP->line;
+                wP->col = 0;
+                if (wP->line > line)
+                    return Seek_passed;
+            }
+            continue;
+        }
+        size_t next = wP->nextKept(wP->pos);
         bool counted = false;
         if (wP->comment == 0) {
-            if (c == '/' && textP[wP->pos + 1] == '*') {
+            if (c == '/' && textP[next] == '*') {
                 // Neither opening character counts, and the "*" cannot close.
-                wP->pos += 2;
+                wP->jump(next + 1);
                 wP->comment = 1;
                 continue;
             }
-            if (c == '/' && textP[wP->pos + 1] == '/') {
+            if (c == '/' && textP[next] == '/') {
                 wP->comment = 2;
             } else {
                 ++wP->col;
                 counted = true;
             }
         } else if (wP->comment == 1) {
-            if (c == '*' && textP[wP->pos + 1] == '/') {
-                wP->pos += 2;
+            if (c == '*' && textP[next] == '/') {
+                wP->jump(next + 1);
                 wP->comment = 0;
                 continue;
             }
@@ -412,6 +556,11 @@ seekE seek(walkT* wP, int line, int col) {
             return Seek_met;
         ++wP->pos;
         if (counted && !blank(c) && c != '\n') {
+            if (c == '#' && wP->lineStart) {
+                wP->directive(wP->out(wP->pos - 1));
+                wP->directiveLine = true;
+            }
+            wP->lineStart = false;
             wP->lastCode = c;
             if (c == '{') {
                 ++wP->depth;
@@ -424,10 +573,30 @@ seekE seek(walkT* wP, int line, int col) {
             ++wP->line;
             wP->col = 0;
             wP->lastCode = 0;
+            // A backslash before the line feed makes the next line part of
+            // this one: no directive can begin it.
+            wP->lineStart = !continues(wP, wP->pos - 1);
+            wP->directiveLine = wP->directiveLine && !wP->lineStart;
             if (wP->line > line)
                 return Seek_passed;
         }
     }
+}
+
+// Whether the text written from the byte read at readPos on, blanks aside,
+// begins with a "#": put at the start of a line by a guard, it would become
+// a directive.
+bool hash_follows(const walkT* wP, size_t readPos) {
+    const char* p = wP->out(readPos);
+    while (blank(*p))
+        ++p;
+    return *p == '#';
+}
+
+// Whether the byte read at readPos ends a line of the text written.
+bool line_ends(const walkT* wP, size_t readPos) {
+    char c = *wP->out(readPos);
+    return c == '\n' || c == '\0';
 }
 
 // The counts here and in the preprocessed text agree for the first token of
@@ -435,44 +604,80 @@ seekE seek(walkT* wP, int line, int col) {
 // comments between tokens into one blank, and expands macros). A guard put
 // by a column that disagrees would cut a construct or a token apart, so a
 // position met is taken only where a construct can begin: at the first code
-// character of its line or after a ";" or "}" on it ...
+// character of its line or after a ";" or "}" on it, never inside a
+// directive or before a "#" ...
 bool can_begin_here(const walkT* wP) {
     char c = wP->textP[wP->pos];
-    if (blank(c) || c == '\n')
+    if (blank(c) || c == '\n' || c == '#' || wP->directiveLine)
         return false;
     return wP->lastCode == 0 || wP->lastCode == ';' || wP->lastCode == '}';
 }
 
 // ... and where one can end: right after the "}" that closes its body, or
-// after the ";" of a construct that has no body.
+// after the ";" of a construct that has no body, and again not inside a
+// directive or before a "#".
 bool can_end_here(const walkT* wP) {
-    if (wP->depth != 0)
+    if (wP->depth != 0 || wP->directiveLine || hash_follows(wP, wP->pos))
         return false;
     return wP->braced ? wP->lastCode == '}' : wP->lastCode == ';';
 }
 
-// Where an end guard goes when its position was not met although the
-// start guard was written: at the end of the record's last line, unless
-// that line ends inside a block comment, where a directive would not count;
-// then right after that comment closes. Failing both, at the end of the text.
+// Where an end guard goes when its position was not met: at the end of the
+// record's last line, or of the last line that one goes on into past a
+// backslash (the guard's own line feed would otherwise join the guard to
+// it), unless that ends inside a block comment, where a directive would not
+// count; then right after that comment closes. Failing all, at the end of
+// the text, before any backslash that ends it. kNowhere where no end guard
+// can go: the text ends inside a block comment.
+const size_t kNowhere = static_cast<size_t>(-1);
+
 size_t fallback_end(walkT* wP, seekE how) {
-    if (how != Seek_passed)
-        return wP->pos;
-    if (wP->comment != 1)
-        return wP->pos - 1; // before the line feed
     const char* textP = wP->textP;
-    while (textP[wP->pos] != '\0') {
-        if (textP[wP->pos] == '*' && textP[wP->pos + 1] == '/') {
-            wP->pos += 2;
-            wP->comment = 0;
+    for (;;) {
+        // A line feed that stripping took out joins lines too.
+        while (how == Seek_passed && (!line_ends(wP, wP->pos - 1) || continues(wP, wP->pos - 1)))
+            how = seek(wP, wP->line, INT_MAX);
+        if (how == Seek_passed && wP->comment != 1)
+            return wP->pos - 1; // before the line feed
+        if (how != Seek_passed)
             break;
+        for (how = Seek_end; textP[wP->pos] != '\0'; ++wP->pos) {
+            bool gone = wP->removed(wP->pos);
+            if (!gone && textP[wP->pos] == '*' && textP[wP->nextKept(wP->pos)] == '/') {
+                wP->jump(wP->nextKept(wP->pos) + 1);
+                wP->comment = 0;
+                how = Seek_met;
+                break;
+            }
+            if (textP[wP->pos] == '\n') {
+                ++wP->line;
+                wP->col = 0;
+            }
         }
-        if (textP[wP->pos] == '\n') {
-            ++wP->line;
-            wP->col = 0;
-        }
-        ++wP->pos;
+        if (how == Seek_end)
+            break;
+        if (!hash_follows(wP, wP->pos))
+            return wP->pos;
+        how = seek(wP, wP->line, INT_MAX); // a "#" follows: on to the end of its line
     }
+    if (how != Seek_end || wP->comment == 1)
+        return kNowhere;
+    // Before the backslashes that end the text written.
+    size_t end = wP->place(wP->pos), at = continuation(wP->outP, end);
+    return at == end ? wP->pos : static_cast<size_t>(wP->originP ? wP->originP[at] : at);
+}
+
+// The end guard's place for a record whose start guard goes at the walk's
+// position; kNowhere when none can pair with it.
+size_t find_end(walkT* wP, const boundaryT* bP) {
+    wP->depth = 0;
+    wP->braced = false;
+    seekE how = seek(wP, bP->lineno[1], bP->character[1]);
+    if (how == Seek_met && !can_end_here(wP))
+        how = seek(wP, bP->lineno[1], INT_MAX); // on to the end of the line
+    if (how != Seek_met)
+        return fallback_end(wP, how);
+    --wP->col; // the character met counts again as the walk goes on
     return wP->pos;
 }
 
@@ -497,16 +702,9 @@ struct guardWriterT {
 
     bool useMap;
 
-    size_t place(size_t readPos) const {
-        if (!useMap)
-            return readPos;
-        // The first byte kept from readPos on: the guard goes before it.
-        const int* atP = std::lower_bound(s_originP, s_originP + s_kept, static_cast<int>(readPos));
-        return static_cast<size_t>(atP - s_originP);
-    }
-
-    void guard(size_t readPos, const char* beforeP, const char* middleP, const char* afterP) {
-        size_t at = place(readPos);
+    void guard(const walkT& walk, size_t readPos, const char* beforeP, const char* middleP,
+               const char* afterP) {
+        size_t at = walk.place(readPos);
         out_write(oP, g_sourceP + done, at - done);
         done = at;
         out_puts(oP, beforeP);
@@ -519,6 +717,11 @@ struct guardWriterT {
     void run() {
         walkT walk;
         walk.textP = useMap ? s_readP : g_sourceP;
+        walk.outP = g_sourceP;
+        if (useMap) {
+            walk.originP = s_originP;
+            walk.outLth = static_cast<size_t>(s_kept);
+        }
         for (int i = 0; i < g_boundaries && g_boundariesP != nullptr; ++i) {
             const boundaryT* bP = &g_boundariesP[i];
             if (!guardable(bP))
@@ -530,21 +733,18 @@ struct guardWriterT {
             --walk.col;
             if (!can_begin_here(&walk))
                 continue;
-            guard(walk.pos, "\n#ifndef _DEAD_", " /* ", " */\n");
-            walk.depth = 0;
-            walk.braced = false;
-            seekE how = seek(&walk, bP->lineno[1], bP->character[1]);
-            if (how == Seek_met && !can_end_here(&walk))
-                how = seek(&walk, bP->lineno[1], INT_MAX); // on to the end of the line
-            size_t at;
-            if (how == Seek_met) {
-                at = walk.pos;
-                --walk.col;
-            } else {
-                at = fallback_end(&walk, how);
-            }
-            guard(at, "\n#endif /* _DEAD_", " ", " */\n");
+            // The end is looked for ahead: a record whose guards could not
+            // pair up is given up before anything of it is written, and so
+            // is one whose guards would stand in different branches of the
+            // text's conditionals, which would cut them apart.
+            walkT ahead = walk;
+            size_t end = find_end(&ahead, bP);
+            if (end == kNowhere || end < walk.pos || ahead.region() != walk.region())
+                continue;
+            guard(walk, walk.pos, "\n#ifndef _DEAD_", " /* ", " */\n");
+            guard(walk, end, "\n#endif /* _DEAD_", " ", " */\n");
             g_lines_code += bP->lineno[1] - bP->lineno[0] + 1;
+            walk = std::move(ahead);
         }
         out_write(oP, g_sourceP + done, strlen(g_sourceP + done));
     }
@@ -552,6 +752,10 @@ struct guardWriterT {
 
 void report_cant_write(const char* nameP, int err) {
     fprintf(stderr, "%s Can't write\n", nameP);
+    if (err == kChangedSinceRead) {
+        fputs("Changed since it was read\n", stderr);
+        return;
+    }
     errno = err;
     perror("");
 }
@@ -635,6 +839,7 @@ int load_source() {
         return -1;
     }
     s_loadedP = dupstring(g_filenameP);
+    s_loadedStat = st;
     if (g_mode == Strip_source)
         strip_source();
     return 0;
@@ -732,9 +937,12 @@ void update_source() {
     }
 
     outputT* oP = fresh_output();
+    if (g_mode != Write_source)
+        oP->readP = &s_loadedStat;
     if (!out_open(oP, outNameP, 0666)) {
         report_cant_write(outNameP, oP->err);
     } else {
+        int linesBefore = g_lines_code;
         if (g_mode == Read_source) {
             out_puts(oP, g_sourceP);
         } else {
@@ -744,8 +952,10 @@ void update_source() {
             guardWriterT writer{oP, stamp, date, 0, mapped()};
             writer.run();
         }
-        if (!out_commit(oP))
+        if (!out_commit(oP)) {
             report_cant_write(outNameP, oP->err);
+            g_lines_code = linesBefore; // none of them were guarded after all
+        }
     }
     xfree1(reinterpret_cast<void**>(&deadNameP));
 }

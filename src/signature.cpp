@@ -145,7 +145,7 @@ Cnew_node::~Cnew_node() {
 Csignature::Csignature()
     : m_nodesP(nullptr), m_nodes_endP(nullptr), m_nodes_max(0), m_headP(nullptr),
       m_tailP(nullptr), m_nodeP(nullptr), m_atP(nullptr), m_entriesPP(nullptr), m_entries(0),
-      m_depth(0), m_failP(nullptr) {}
+      m_depth(0), m_ref_qualified(false), m_failP(nullptr) {}
 
 Csignature::~Csignature() {
     if (m_nodesP != nullptr)
@@ -306,6 +306,7 @@ void Csignature::parse(const char* startP) {
     m_tailP = nullptr;
     m_entries = 0;
     m_depth = 0;
+    m_ref_qualified = false;
     m_nodeP = nullptr;
     Csignature_node* rootP = get_node();
     rootP->m_type = SIGNATURE_root;

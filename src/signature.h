@@ -175,6 +175,9 @@ class Csignature {
     Csignature_node** m_entriesPP;
     int m_entries;
     int m_depth; // productions open, plus the prefix wraps of open nested names
+    // Set when the nested name of the encoding being parsed took a
+    // ref-qualifier, which only a function with parameters may have.
+    bool m_ref_qualified;
     const char* m_failP;
 
     void allocate_store(int nodes);
@@ -193,12 +196,12 @@ class Csignature {
     void special_name();
     void call_offset();
     void java_resource();
-    int name();
+    int name(bool function = false);
     void unscoped_name();
     void St();
-    void nested_name();
+    void nested_name(bool function);
     void prefix();
-    void local_name();
+    void local_name(bool function);
     void unqualified_name(int maybe_data_member_prefix);
     void abi_tag();
     void source_name();
@@ -215,7 +218,7 @@ class Csignature {
 
     // Types.
     void type();
-    void cv_qualifiers();
+    void cv_qualifiers(bool ref_qualifier = false);
     int class_enum_type();
     void function_type();
     void bare_function_type();

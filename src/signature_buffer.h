@@ -66,6 +66,15 @@ class Csignature_buffer {
     void start(buffer_mode mode);
     const char* finish();
     void expand_children(Csignature_node* nodeP);
+    void expand_inner(Csignature_node* nodeP);
+    void expand_in_function_mode(Csignature_node* nodeP);
+    bool expand_class_reference(Csignature_node* nodeP);
+    void expand_prefix_reference(Csignature_node* refP);
+    void expand_local(Csignature_node* localP);
+    void expand_local_part(Csignature_node* localP, bool head);
+    void expand_class_as_type(Csignature_node* prefixP);
+    int components(Csignature_node* nodeP);
+    Csignature_node* enclosing_local(Csignature_node* prefixP);
 
     // Guards of one rendering against hostile trees: the nesting of expand
     // (references can chain far deeper than any tree), the number of nodes

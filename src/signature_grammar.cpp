@@ -81,16 +81,23 @@ void Csignature::mangled_name() {
 // <encoding> ::= <special-name>
 //            ::= <name> [<bare-function-type>]
 // Variables, and entities named inside a local name or a literal, have no
-// parameter types.
+// parameter types; a name with a ref-qualifier is a member function and must
+// have them.
 void Csignature::encoding() {
     Cnew_node node(this, SIGNATURE_encoding);
     if (*m_atP == 'G' || *m_atP == 'T') {
         special_name();
         return;
     }
-    name();
+    bool outer_ref_qualified = m_ref_qualified;
+    m_ref_qualified = false;
+    name(true);
+    bool ref_qualified = m_ref_qualified;
+    m_ref_qualified = outer_ref_qualified;
     if (*m_atP != '\0' && *m_atP != 'E')
         bare_function_type();
+    else if (ref_qualified)
+        fail();
 }
 
 // <special-name> ::= GA <encoding> | GR <name> | GV <name> | Gr <java-resource>
@@ -187,16 +194,17 @@ void Csignature::java_resource() {
 //        ::= <substitution> [<template-args>]
 //        ::= <unscoped-name> [<template-args>]
 // Returns 0 for a bare substitution, which is no new dictionary candidate
-// when the name is a type, and 1 otherwise.
-int Csignature::name() {
+// when the name is a type, and 1 otherwise. The flag is set for the name of
+// an encoding, which may be that of a member function.
+int Csignature::name(bool function) {
     Cnew_node node(this, SIGNATURE_name);
     char c = *m_atP;
     if (c == 'N') {
-        nested_name();
+        nested_name(function);
         return 1;
     }
     if (c == 'Z') {
-        local_name();
+        local_name(function);
         return 1;
     }
     if (c == 'S' && m_atP[1] != 't') {
@@ -231,12 +239,16 @@ void Csignature::St() {
     m_atP += 2;
 }
 
-// <nested-name> ::= N [<CV-qualifiers>] <prefix> E
-void Csignature::nested_name() {
+// <nested-name> ::= N [<CV-qualifiers>] [<ref-qualifier>] <prefix> E
+// <ref-qualifier> ::= R | O
+// Only the name of a member function takes a ref-qualifier, so only the
+// name of an encoding may have one; it shares the node of the cv-qualifiers.
+// No prefix component begins with R or O, so the letter cannot be misread.
+void Csignature::nested_name(bool function) {
     Cnew_node node(this, SIGNATURE_nested_name);
     require('N');
-    if (is_cv(*m_atP))
-        cv_qualifiers();
+    if (is_cv(*m_atP) || (function && (*m_atP == 'R' || *m_atP == 'O')))
+        cv_qualifiers(function);
     prefix();
     require('E');
 }
@@ -298,7 +310,9 @@ void Csignature::prefix() {
 // <local-name> ::= Z <encoding> E <name> [<discriminator>]
 //              ::= Z <encoding> E s [<discriminator>]
 //              ::= Z <encoding> E d <compact-number> <name> [<discriminator>]
-void Csignature::local_name() {
+// The entity is the name of the encoding when the local name is, so a
+// member function of a local class may be ref-qualified.
+void Csignature::local_name(bool function) {
     Cnew_node node(this, SIGNATURE_local_name);
     require('Z');
     encoding();
@@ -306,11 +320,11 @@ void Csignature::local_name() {
     if (*m_atP == 'd') {
         ++m_atP;
         compact_number();
-        name();
+        name(function);
     } else if (*m_atP == 's') {
         ++m_atP;
     } else {
-        name();
+        name(function);
     }
     if (*m_atP == '_')
         discriminator();
@@ -654,10 +668,15 @@ void Csignature::type() {
 }
 
 // <CV-qualifiers> ::= [r] [V] [K], here in any order and number
-void Csignature::cv_qualifiers() {
+// In the nested name of a member function, one <ref-qualifier> may follow.
+void Csignature::cv_qualifiers(bool ref_qualifier) {
     Cnew_node node(this, SIGNATURE_cv_qualifiers);
     while (is_cv(*m_atP))
         ++m_atP;
+    if (ref_qualifier && (*m_atP == 'R' || *m_atP == 'O')) {
+        ++m_atP;
+        m_ref_qualified = true;
+    }
 }
 
 // <class-enum-type> ::= <name>

@@ -183,6 +183,17 @@ const char* stringCache(const char* stringP, unsigned lth) {
     return resultP;
 }
 
+void stringCacheReset() {
+    table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
+    g_tableP = nullptr;
+    g_width = 0;
+    g_count = 0;
+    ++g_generation;
+    // The remembered texts go with the arena: their addresses may be reused.
+    memset(static_cast<void*>(g_recent), 0, sizeof g_recent);
+    g_reserve = STRING_CACHE_WIDTH;
+}
+
 const char* stringCache(const char* stringP) {
     return stringCache(stringP, static_cast<unsigned>(strlen(stringP)));
 }

@@ -47,4 +47,8 @@ const char* stringCacheHashed(const char* stringP, unsigned lth, uint32_t hash, 
 // The address is good until the next text is interned.
 void** stringCacheUserSlot(const char* stringP, bool create);
 
+// Forgets every text, for a process that loads many fact bases and gives the
+// arena back between them (a fuzzing harness); the program itself never does.
+void stringCacheReset();
+
 #endif

@@ -8,6 +8,25 @@
 #include <cstring>
 #include <sys/mman.h>
 
+// Under AddressSanitizer an emptied arena block is poisoned until it is
+// handed out again, so that a pointer kept across arena_release_all is
+// caught when it is used.
+#if defined(__SANITIZE_ADDRESS__)
+#define LOPWORT_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LOPWORT_ASAN 1
+#endif
+#endif
+#ifdef LOPWORT_ASAN
+#include <sanitizer/asan_interface.h>
+#define ARENA_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define ARENA_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define ARENA_POISON(p, n) ((void)(p), (void)(n))
+#define ARENA_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 void* xmalloc1(unsigned int size) {
     void* p = malloc(size);
     if (p == nullptr)
@@ -73,6 +92,8 @@ size_t roundToHuge(size_t size) {
 // reachable from a global and leak checkers see nothing lost.
 struct ArenaBlock {
     ArenaBlock* prevP;
+    size_t mapped;  // bytes mapped for the block, header included
+    size_t payload; // bytes after the header
 };
 
 const size_t kBlockSize = 8u << 20;
@@ -86,10 +107,13 @@ void* newBlock(size_t payload) {
     size_t header = (sizeof(ArenaBlock) + kAlign - 1) & ~(kAlign - 1);
     if (payload > SIZE_MAX - header)
         outofmemory();
-    ArenaBlock* blockP = static_cast<ArenaBlock*>(hugeMap(roundToHuge(header + payload)));
+    size_t mapped = roundToHuge(header + payload);
+    ArenaBlock* blockP = static_cast<ArenaBlock*>(hugeMap(mapped));
     if (blockP == nullptr)
         outofmemory();
     blockP->prevP = g_arenaHeadP;
+    blockP->mapped = mapped;
+    blockP->payload = payload;
     g_arenaHeadP = blockP;
     return reinterpret_cast<char*>(blockP) + header;
 }
@@ -116,6 +140,7 @@ void* arenaAligned(size_t size, size_t align) {
     void* p = g_arenaNextP;
     g_arenaNextP += size;
     g_arenaLeft -= size;
+    ARENA_UNPOISON(p, size);
     return p;
 }
 
@@ -135,9 +160,35 @@ char* arena_strdup(const char* stringP, size_t n) {
     } else {
         p = static_cast<char*>(arena_alloc(n + 1));
     }
+    ARENA_UNPOISON(p, n + 1);
     memcpy(p, stringP, n);
     p[n] = '\0';
     return p;
+}
+
+// One block of the standard size is kept, emptied, for what comes next: a
+// harness empties the arena after every input and should not have to map
+// fresh memory each time.
+void arena_release_all() {
+    size_t header = (sizeof(ArenaBlock) + kAlign - 1) & ~(kAlign - 1);
+    ArenaBlock* keptP = nullptr;
+    while (g_arenaHeadP != nullptr) {
+        ArenaBlock* prevP = g_arenaHeadP->prevP;
+        if (keptP == nullptr && g_arenaHeadP->payload == kBlockSize)
+            keptP = g_arenaHeadP;
+        else
+            munmap(g_arenaHeadP, g_arenaHeadP->mapped);
+        g_arenaHeadP = prevP;
+    }
+    g_arenaNextP = nullptr;
+    g_arenaLeft = 0;
+    if (keptP != nullptr) {
+        keptP->prevP = nullptr;
+        g_arenaHeadP = keptP;
+        g_arenaNextP = reinterpret_cast<char*>(keptP) + header;
+        g_arenaLeft = kBlockSize;
+        ARENA_POISON(g_arenaNextP, g_arenaLeft);
+    }
 }
 
 void* table_alloc(size_t size) {

@@ -28,4 +28,9 @@ char* arena_strdup(const char* stringP, size_t n);
 void* table_alloc(size_t size);
 void table_free(void* p, size_t size);
 
+// Gives every block of the arena back. Whatever lives there (fact objects,
+// interned texts, the cache tables) must have been forgotten first; only a
+// harness that loads many fact bases in one process has a use for it.
+void arena_release_all();
+
 #endif

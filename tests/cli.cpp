@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -84,6 +85,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                                 static_cast<rlim_t>(options.addressSpaceLimit)};
             setrlimit(RLIMIT_AS, &rl);
         }
+        if (options.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            _exit(124);
         if (options.fileSizeLimit > 0) {
             signal(SIGXFSZ, SIG_IGN);
             struct rlimit rl = {static_cast<rlim_t>(options.fileSizeLimit),

@@ -19,7 +19,11 @@ struct RunOptions {
     std::string cwd;            // working directory; empty keeps the test's
     long addressSpaceLimit = 0; // bytes of RLIMIT_AS; 0 for none
     long fileSizeLimit = 0;     // bytes of RLIMIT_FSIZE (SIGXFSZ ignored); 0 for none
+    bool unprivileged = false;  // as root, run as the user nobody so that permissions apply
 };
+
+// The user an unprivileged run becomes.
+const unsigned kNobody = 65534;
 
 // argv[0] is the program path as given, so the version line names it.
 RunResult runLopwort(const std::vector<std::string>& args, const RunOptions& options = {});

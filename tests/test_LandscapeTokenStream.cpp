@@ -91,7 +91,7 @@ TEST(SectionReader, BadRecordsAreReportedAndSkipped) {
     }
 }
 
-TEST(SectionReader, ValidFilesLoadFromAFileAndFromStandardInput) {
+TEST(SectionReader, ValidFilesLoad) {
     const std::string facts = "// facts\nScheme Tuple :\ncall GF GF\n"
                               "SCHEME ATTRIBUTE :\nGF { class_label = \"global function\" }\n"
                               "FACT TUPLE :\n$INSTANCE main GF\n"
@@ -101,13 +101,6 @@ TEST(SectionReader, ValidFilesLoadFromAFileAndFromStandardInput) {
     EXPECT_EQ(res.err, "");
     EXPECT_EQ(res.out, versionLine() + kSummary);
     EXPECT_EQ(res.status, 0);
-    std::string dir = makeTempDir();
-    writeFile(dir + "/f.ta", facts);
-    res = runLopwort({dir + "/f.ta"});
-    EXPECT_EQ(res.err, "");
-    EXPECT_EQ(res.status, 0);
-    unlink((dir + "/f.ta").c_str());
-    rmdir(dir.c_str());
 }
 
 void load(const std::string& text) {

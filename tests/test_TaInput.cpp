@@ -71,12 +71,6 @@ TEST(FactBase, SchemaFirstNeverSetsUpTheUniversalScheme) {
     ASSERT_NE(pairP->m_nextP, nullptr);
     EXPECT_EQ(pairP->m_nextP->m_entityClass2P, ta.getEntityClass("GF"));
     EXPECT_EQ(pairP->m_nextP->m_nextP, nullptr);
-    // The newest class heads the list, which ends with $ENTITY.
-    EXPECT_STREQ(ta.getEntityClass(nullptr)->getId(), "LF");
-    CEntityClass* ecP = ta.getEntityClass(nullptr);
-    while (ecP->m_nextP)
-        ecP = ecP->m_nextP;
-    EXPECT_EQ(ecP, ta.getEntityBaseClass());
 }
 
 TEST(FactBase, InstanceRedeclarationWarnsOnlyForARealClassChange) {
@@ -109,17 +103,6 @@ TEST(FactBase, InheritanceAndItsRefusals) {
     EXPECT_EQ(ta.getEntityClass("s"), nullptr);
     EXPECT_EQ(ta.getRelationClass("call"), nullptr);
     EXPECT_EQ(ta.getEntityClass("a"), nullptr);
-}
-
-TEST(FactBase, EmptyInputLoadsOnlyTheRootAndTheBaseClasses) {
-    EXPECT_EQ(load("  // nothing\n/* at all */\n"), "");
-    EXPECT_EQ(ta.getEntityClass(nullptr), ta.getEntityBaseClass());
-    EXPECT_EQ(ta.getEntityBaseClass()->m_nextP, nullptr);
-    EXPECT_EQ(ta.getRelationClass(nullptr), ta.getRelationBaseClass());
-    EXPECT_EQ(ta.getRelationBaseClass()->getEntityClassPairs(), nullptr);
-    EXPECT_EQ(ta.getCache("$ROOT"), ta.getRootInstance());
-    EXPECT_EQ(ta.getEntityBaseClass()->m_entityInstancesP, ta.getRootInstance());
-    EXPECT_EQ(ta.getRootInstance()->m_nextInClassP, nullptr);
 }
 
 RunResult runOn(const std::string& facts, long addressSpaceLimit = 0) {

@@ -125,19 +125,12 @@ TEST(RecoverArgs, CutsQuotesEscapesAndFiltersOptions) {
     }
 }
 
-TEST(RecoverArgs, VectorGrowsForLongerCommandsAndIsReused) {
-    ASSERT_EQ(recover_args("(/d cc a b c d e f g h)"), 1);
-    char** firstPP = g_argsPP;
-    int capacity = g_max_args;
-    EXPECT_GE(capacity, 12);
+TEST(RecoverArgs, VectorGrowsForLongerCommands) {
     ASSERT_EQ(recover_args("(/d cc a)"), 1);
-    EXPECT_EQ(g_argsPP, firstPP);
-    EXPECT_EQ(g_max_args, capacity);
     std::string many = "(/d cc";
     for (int i = 0; i < 300; ++i)
         many += " w" + std::to_string(i);
     ASSERT_EQ(recover_args((many + ")").c_str()), 1);
-    EXPECT_EQ(g_max_args, 304);
     EXPECT_STREQ(g_argsPP[303], "w299");
     EXPECT_EQ(g_argsPP[304], nullptr);
 }

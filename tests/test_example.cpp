@@ -31,10 +31,7 @@ struct Example {
                           mainFile + " " + shapesFile + " -o prog 2>&1";
         return std::system(cmd.c_str());
     }
-    std::string runProg() {
-        RunResult r = runProgram(dir + "/prog", {});
-        return r.out;
-    }
+    std::string runProg() { return runProgram(dir + "/prog", {}).out; }
 };
 
 TEST(Example, ReportsTheTrulyDeadFunctionsOnly) {
@@ -54,7 +51,6 @@ TEST(Example, ReportsTheTrulyDeadFunctionsOnly) {
 TEST(Example, WrittenCopiesBuildWithAndWithoutTheirDeadFunctions) {
     Example ex;
     std::string before = readFile(ex.dir + "/shapes.cpp");
-    // The original has an unused static function, which guarding removes.
     ASSERT_EQ(ex.build("-Wno-unused-function"), 0);
     std::string output = ex.runProg();
     RunResult r = runLopwort({"-w", "-p", ex.dir, ex.facts});
@@ -64,8 +60,6 @@ TEST(Example, WrittenCopiesBuildWithAndWithoutTheirDeadFunctions) {
     EXPECT_EQ(readFile(ex.dir + "/shapes.cpp"), before);
     ASSERT_EQ(ex.build("-I.", "main.cpp.dead", "shapes.cpp.dead"), 0);
     EXPECT_EQ(ex.runProg(), output);
-    // With -D_DEAD_ the dead functions are back: never_used is then an
-    // unused static function again.
     EXPECT_NE(ex.build("-I. -D_DEAD_", "main.cpp.dead", "shapes.cpp.dead"), 0);
     EXPECT_EQ(ex.build("-I. -D_DEAD_ -Wno-unused-function", "main.cpp.dead", "shapes.cpp.dead"), 0);
 }

@@ -21,70 +21,45 @@ RunResult runOnEmptyInput(const std::vector<std::string>& args) {
     return runLopwort(args, o);
 }
 
-TEST(LopwortCli, ReportOnlyRunPrintsVersionAndTwoSummaryLines) {
-    RunResult r = runOnEmptyInput({});
-    EXPECT_EQ(r.out, versionLine() + kEmptySummary);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
-}
-
-TEST(LopwortCli, OnlyTheSecondCharacterOfAnOptionCounts) {
-    RunResult r = runOnEmptyInput({"-verbose", "-Tree", "-backup", "-face", "-Flow", "-debug"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, versionLine() + kEmptySummary);
-}
-
-TEST(LopwortCli, UnknownOptionsAndALoneDashAreRejected) {
-    for (const char* bad : {"-x", "-", "-0", "--"}) {
-        RunResult r = runOnEmptyInput({"-v", bad});
-        EXPECT_EQ(r.out, versionLine()) << bad;
-        EXPECT_EQ(r.err, std::string("Unknown option ") + bad + "\n" + kUsage) << bad;
-        EXPECT_EQ(r.status, 1) << bad;
+// Each row: arguments, then what follows the version line on standard
+// output, standard error and the exit status.
+TEST(LopwortCli, OptionsAndTheirQuirks) {
+    const std::string usage1 = std::string("Multiple ta_files\nusage: ") + LOPWORT_BIN +
+                               " [<] <tafile>\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out, err;
+        int status;
+    } rows[] = {
+        {{}, kEmptySummary, "", 0},
+        // only the second character of an option counts
+        {{"-verbose", "-Tree", "-backup", "-face", "-Flow", "-debug"}, kEmptySummary, "", 0},
+        {{"-v", "-x"}, "", "Unknown option -x\n" + kUsage, 1},
+        {{"-v", "-"}, "", "Unknown option -\n" + kUsage, 1},
+        {{"-v", "--"}, "", "Unknown option --\n" + kUsage, 1},
+        {{"a.ta", "-v", "b.ta"}, "", usage1, 1},
+        {{"-s", "x.ta"}, "", kSafety, 1},
+        {{"-w", "x.ta"}, "", kSafety, 1},
+        {{"-update", "x.ta"}, "", kSafety, 1},
+        // the last mode wins: -r reads only, -u needs a directory
+        {{"-u", "-r"}, kEmptySummary, "", 0},
+        {{"-r", "-u"}, "", kSafety, 1},
+        // -p takes the next argument whatever it holds; -pDIR the rest of it
+        {{"-p", "-w"}, kEmptySummary, "", 0},
+        {{"-psrc", "-u"}, kEmptySummary, "", 0},
+        // a trailing -p unsets the directory
+        {{"-u", "-p", "src", "-p"}, "", kSafety, 1},
+    };
+    for (const auto& row : rows) {
+        std::string trace;
+        for (const std::string& a : row.args)
+            trace += a + " ";
+        SCOPED_TRACE(trace);
+        RunResult r = runOnEmptyInput(row.args);
+        EXPECT_EQ(r.out, versionLine() + row.out);
+        EXPECT_EQ(r.err, row.err);
+        EXPECT_EQ(r.status, row.status);
     }
-}
-
-TEST(LopwortCli, TwoFileNamesAreRejected) {
-    RunResult r = runOnEmptyInput({"a.ta", "-v", "b.ta"});
-    EXPECT_EQ(r.out, versionLine());
-    EXPECT_EQ(r.err, std::string("Multiple ta_files\nusage: ") + LOPWORT_BIN + " [<] <tafile>\n");
-    EXPECT_EQ(r.status, 1);
-}
-
-TEST(LopwortCli, RewritingModesNeedADirectory) {
-    for (const char* mode : {"-s", "-w", "-u", "-update", "-write"}) {
-        RunResult r = runOnEmptyInput({mode, "x.ta"});
-        EXPECT_EQ(r.out, versionLine()) << mode;
-        EXPECT_EQ(r.err, kSafety) << mode;
-        EXPECT_EQ(r.status, 1) << mode;
-    }
-}
-
-TEST(LopwortCli, LastModeWins) {
-    // -u then -r reads only, which needs no directory.
-    RunResult r = runOnEmptyInput({"-u", "-r"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    // -r then -u updates, which does.
-    r = runOnEmptyInput({"-r", "-u"});
-    EXPECT_EQ(r.err, kSafety);
-    EXPECT_EQ(r.status, 1);
-}
-
-TEST(LopwortCli, DashPTakesTheNextArgumentWhateverItHolds) {
-    // -w is consumed as the directory, so the mode stays report-only.
-    RunResult r = runOnEmptyInput({"-p", "-w"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, versionLine() + kEmptySummary);
-    // -pDIR: the rest of the argument; -u is then allowed.
-    r = runOnEmptyInput({"-psrc", "-u"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-}
-
-TEST(LopwortCli, TrailingDashPUnsetsTheDirectory) {
-    RunResult r = runOnEmptyInput({"-u", "-p", "src", "-p"});
-    EXPECT_EQ(r.err, kSafety);
-    EXPECT_EQ(r.status, 1);
 }
 
 TEST(LopwortCli, DotDirectoryNeedsAReadableWorkingDirectory) {

@@ -1,5 +1,6 @@
-// Consolidation against a plain insertion version on random fact sets, and
-// the reachability search: roots, stops, the address rule, trace and depth.
+// Consolidation against a plain insertion version on random fact sets, the
+// reachability search: roots, stops, the address rule, trace and depth, and
+// the overriders that virtual calls reach by their mangled names.
 #include "EntityClass.h"
 #include "EntityInstance.h"
 #include "RelationClass.h"
@@ -169,6 +170,7 @@ TEST(Consolidate, SortingMatchesInsertionOnRandomFactSets) {
 
 TEST(Consolidate, LargeRunsOfOneLineMatchInsertion) {
     // Many functions sharing a path and having no line.
+    std::string described[2];
     for (int pass = 0; pass < 2; ++pass) {
         Graph g;
         std::vector<CEntityInstance*> all;
@@ -178,16 +180,11 @@ TEST(Consolidate, LargeRunsOfOneLineMatchInsertion) {
             all.push_back(g.add(i % 3 ? "GF" : "LF", labels[i % 4], "x.c"));
         for (int i = 0; i < 300; ++i)
             rels.push_back(g.rel(all[(i * 7) % 200], all[(i * 13) % 200]));
-        static std::string first;
-        if (pass == 0) {
-            consolidate_classes(g.classes);
-            first = describe(g, all, rels);
-            EXPECT_EQ(ordered().size(), 8u);
-        } else {
-            consolidateByInsertion(g.classes);
-            EXPECT_EQ(describe(g, all, rels), first);
-        }
+        pass ? consolidateByInsertion(g.classes) : consolidate_classes(g.classes);
+        EXPECT_EQ(ordered().size(), 8u);
+        described[pass] = describe(g, all, rels);
     }
+    EXPECT_EQ(described[0], described[1]);
 }
 
 TEST(Consolidate, MergeMovesRelationsInFrontInReverse) {
@@ -301,6 +298,89 @@ TEST(DepthSearch, MillionDeepCallChain) {
     depth_search();
     EXPECT_EQ(first->m_visited, 1);
     EXPECT_EQ(prev->m_visited, 1);
+}
+
+
+// A base class whose virtual function main calls virtually, and one derived
+// class whose table holds the functions given, linked as the fact extractor
+// links them. The names are written as compilers write them: a base and its
+// overrider abbreviate their parameters differently.
+struct Override {
+    const char* base;
+    const char* baseTable;
+    const char* derivedTable;
+    std::vector<const char*> overriders;
+    std::vector<const char*> others; // in the derived table, but no overriders
+};
+
+const Override kOverrides[] = {
+    // parameters of the namespaced base class, or of the class enclosing it
+    {"_ZNK2ns5Shape6equalsERKS0_",
+     "_ZTVN2ns5ShapeE",
+     "_ZTVN2ns6CircleE",
+     {"_ZNK2ns6Circle6equalsERKNS_5ShapeE"},
+     {"_ZNK2ns6Circle6equalsERKS0_"}},
+    // a class directly in std
+    {"_ZNKSt9exception4whatEv", "_ZTVSt9exception", "_ZTV4MyEx", {"_ZNK4MyEx4whatEv"}, {}},
+    // classes local to main: the overrider, but not another function of the
+    // derived class
+    {"_ZZ4mainEN1A2eqERKS_",
+     "_ZTVZ4mainE1A",
+     "_ZTVZ4mainE1B",
+     {"_ZZ4mainEN1B2eqERKZ4mainE1A"},
+     {"_ZZ4mainEN1B2neERKZ4mainE1A"}},
+    // ref-qualified: each overrides only its own kind
+    {"_ZNR2ns5Shape1fEv",
+     "_ZTVN2ns5ShapeE",
+     "_ZTVN2ns6CircleE",
+     {"_ZNR2ns6Circle1fEv"},
+     {"_ZNO2ns6Circle1fEv", "_ZN2ns6Circle1fEv"}},
+};
+
+TEST(VirtualResolution, OverridersAreReachedHoweverTheirNamesAbbreviate) {
+    for (const Override& row : kOverrides) {
+        SCOPED_TRACE(row.base);
+        Graph g;
+        CEntityInstance* mainF = g.add("GF", "main", "m.c", 1);
+        CEntityInstance* base = g.add("VF", "base", "s.c", 1, row.base);
+        g.rel(mainF, base, g.cvf);
+        CEntityInstance* baseAddr = g.add("FA", "base");
+        g.rel(base, baseAddr, g.contain);
+        CEntityInstance* baseInfo = g.add("TI", "base info");
+        CEntityInstance* baseInfoAddr = g.add("VA", "base info");
+        g.rel(baseInfo, baseInfoAddr, g.contain);
+        CEntityInstance* baseTable = g.add("TV", "base table", nullptr, NO_LINENO, row.baseTable);
+        g.rel(baseTable, baseAddr);
+        g.rel(baseTable, baseInfoAddr);
+        CEntityInstance* derivedInfo = g.add("TI", "derived info");
+        CEntityInstance* derivedInfoAddr = g.add("VA", "derived info");
+        g.rel(derivedInfo, derivedInfoAddr, g.contain);
+        g.rel(derivedInfo, baseInfoAddr);
+        CEntityInstance* derivedTable =
+            g.add("TV", "derived table", nullptr, NO_LINENO, row.derivedTable);
+        g.rel(derivedTable, derivedInfoAddr);
+        int line = 2;
+        auto slot = [&](const char* mangle) {
+            CEntityInstance* f = g.add("VF", mangle, "s.c", line++, mangle);
+            CEntityInstance* addr = g.add("FA", mangle);
+            g.rel(f, addr, g.contain);
+            g.rel(derivedTable, addr);
+            return f;
+        };
+        std::vector<CEntityInstance*> overriders;
+        std::vector<CEntityInstance*> others;
+        for (const char* mangle : row.overriders)
+            overriders.push_back(slot(mangle));
+        for (const char* mangle : row.others)
+            others.push_back(slot(mangle));
+        consolidate_classes(g.classes);
+        depth_search();
+        EXPECT_EQ(base->m_visited, 1);
+        for (CEntityInstance* e : overriders)
+            EXPECT_EQ(e->m_visited, 1) << e->getLabel();
+        for (CEntityInstance* e : others)
+            EXPECT_EQ(e->m_visited, 0) << e->getLabel();
+    }
 }
 
 } // namespace

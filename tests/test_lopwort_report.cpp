@@ -188,4 +188,51 @@ TEST(Report, TemplatesWithLiveInstancesAreLeftInPlace) {
                          "1 functions had no known boundaries\n");
 }
 
+TEST(Report, OddFactsStillRunToAReport) {
+    // Unlabelled and unplaced functions, cycles of calls and of containment,
+    // self-relations, entities known only from relations, a function whose
+    // class is changed after it was created, and a "file" of ".".
+    const std::string facts = R"(FACT TUPLE :
+$INSTANCE main GF
+$INSTANCE a GF
+$INSTANCE b LF
+$INSTANCE c GF
+$INSTANCE d VF
+$INSTANCE f1 file
+$INSTANCE f2 file
+call main a
+call a b
+call b a
+call a a
+call ghost1 ghost2
+call c ghost1
+contain f1 f2
+contain f2 f1
+contain f2 c
+contain d d
+$INSTANCE c LF
+$INSTANCE d GF
+FACT ATTRIBUTE :
+main { label = main file = m.c lineno = 1 }
+a { file = m.c lineno = 2 }
+c { label = c file = . }
+f1 { label = one }
+f2 { label = two }
+)";
+    RunResult r = runFacts(facts, {"-f", "-F"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, ">>> Warning (19):Redeclaration of c from instance of GF to instance of LF\n"
+                     ">>> Warning (20):Redeclaration of d from instance of VF to instance of GF\n");
+    EXPECT_EQ(r.out, versionLine() +
+                         "\t(GF) (null) dead code\n"
+                         "\t\t<- (GF) (null)\n"
+                         "\t\t-> (GF) (null)\n"
+                         "one/two \n"
+                         "\t(LF) c dead code\n"
+                         "\t\t<- (file) two\n"
+                         "\t\t-> ($ENTITY) (null)\n"
+                         "0 lines of code #ifdef'd out\n"
+                         "2 functions are dead\n");
+}
+
 } // namespace

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# End to end on a real code base: googletest with its own tests. Copies the
+# sources from /usr/src/googletest, builds them with a compilation database
+# (each function in its own section, and the linker's garbage collection
+# listing what it drops), runs the test suite, extracts facts for every
+# unit, guards the dead functions out with lopwort -u, rebuilds and runs the
+# suite again. Prints the figures: units, functions, dead, guarded, build and
+# tests after guarding, extraction speed, and the comparison with the
+# linker's --gc-sections.
+#
+# usage: bench/googletest_e2e.sh [BUILD_DIR] [WORK_DIR]
+#   BUILD_DIR  lopwort's build directory (default: build), with lopwort and
+#              lopwort-facts built
+#   WORK_DIR   where googletest is copied and built (default: a new
+#              temporary directory); it is left in place for inspection
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+bin="$(cd "${1:-$here/build}" && pwd)"
+work="${2:-$(mktemp -d "${TMPDIR:-/tmp}/lopwort-gtest-XXXXXX")}"
+jobs="${JOBS:-2}"
+src="$work/googletest"
+build="$work/build"
+log="$work/log"
+mkdir -p "$log"
+
+for prog in lopwort lopwort-facts; do
+    [ -x "$bin/$prog" ] || [ -x "$bin/facts/$prog" ] || { echo "no $prog in $bin" >&2; exit 1; }
+done
+facts_bin="$bin/facts/lopwort-facts"
+[ -x "$facts_bin" ] || facts_bin="$bin/lopwort-facts"
+[ -d /usr/src/googletest ] || { echo "/usr/src/googletest is missing (apt-get install googletest)" >&2; exit 1; }
+
+step() { printf '== %s\n' "$*"; }
+seconds() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$(seconds)" 'BEGIN { printf "%.0f", b - a }'; }
+
+step "copy /usr/src/googletest to $src"
+rm -rf "$src" "$build"
+cp -r /usr/src/googletest "$src"
+
+step "configure with gtest and gmock tests and a compilation database"
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
+    -Dgtest_build_tests=ON -Dgmock_build_tests=ON \
+    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+    -DCMAKE_CXX_FLAGS="-ffunction-sections" -DCMAKE_C_FLAGS="-ffunction-sections" \
+    -DCMAKE_EXE_LINKER_FLAGS="-Wl,--gc-sections -Wl,--print-gc-sections" \
+    -DCMAKE_SHARED_LINKER_FLAGS="-Wl,--gc-sections" >"$log/configure" 2>&1
+
+step "build before guarding"
+t=$(seconds)
+cmake --build "$build" -j"$jobs" >"$log/build-before" 2>&1
+build_before=$(elapsed "$t")
+step "list the functions the compiler emitted and the linker kept"
+# With -ffunction-sections each function has a section of its own, which
+# --gc-sections drops when no kept section refers to it: what the objects
+# define and the programs do not is what the linker found dead.
+find "$build" -name '*.o' -print0 | xargs -0 nm --defined-only 2>/dev/null |
+    awk '$2 ~ /^[TtWw]$/ { print $3 }' | sort -u >"$work/emitted"
+find "$build" -type f \( -perm -u+x -o -name '*.so*' \) ! -name '*.o' -print0 |
+    while IFS= read -r -d '' f; do
+        head -c 4 "$f" | grep -q ELF && nm --defined-only "$f" 2>/dev/null
+    done | awk '$2 ~ /^[TtWw]$/ { print $3 }' | sort -u >"$work/kept"
+
+step "test before guarding"
+(cd "$build" && ctest -j"$jobs" >"$log/test-before" 2>&1) || true
+tests_before=$(grep -E "tests passed" "$log/test-before" || echo "no ctest summary")
+
+step "extract facts"
+t=$(seconds)
+/usr/bin/time -v "$facts_bin" -j"$jobs" --stats -o "$work/googletest.ta" \
+    "$build/compile_commands.json" 2>"$log/extract" || true
+extract_seconds=$(elapsed "$t")
+extract_stats=$(grep "units/s" "$log/extract" || echo "no statistics")
+extract_rss=$(awk -F': ' '/Maximum resident set size/ { printf "%d MiB", $2 / 1024 }' "$log/extract")
+
+step "report and guard (lopwort -u -p $src)"
+"$bin/lopwort" -u -p "$src" "$work/googletest.ta" >"$work/report" 2>"$log/lopwort"
+
+step "build after guarding"
+t=$(seconds)
+build_after_status=0
+cmake --build "$build" -j"$jobs" >"$log/build-after" 2>&1 || build_after_status=$?
+build_after=$(elapsed "$t")
+step "test after guarding"
+test_after_status=0
+(cd "$build" && ctest -j"$jobs" >"$log/test-after" 2>&1) || test_after_status=$?
+tests_after=$(grep -E "tests passed" "$log/test-after" || echo "no ctest summary")
+
+step "compare with the linker"
+python3 "$here/bench/compare_gc.py" "$work/googletest.ta" "$work/report" "$work/emitted" \
+    "$work/kept" >"$work/comparison" || true
+
+units=$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "$build/compile_commands.json")
+dead=$(awk '/functions are dead/ { print $1 }' "$work/report")
+guarded=$(grep -cE ' (update|update template)$' "$work/report" || true)
+lines=$(awk '/lines of code/ { print $1 }' "$work/report")
+files=$(awk '/files updated/ { print $1 }' "$work/report")
+kept=$(grep -cE ' (dead template function|unknown lineno|scan failed)$' "$work/report" || true)
+
+cat <<REPORT
+
+googletest end to end ($work)
+  units in the database        $units
+  extraction                   $extract_stats
+  extraction wall time, memory ${extract_seconds} s, ${extract_rss} (largest process)
+  dead functions (lopwort)     ${dead:-?}
+  guarded out                  ${guarded} functions, ${lines:-0} lines, in ${files:-0} files
+  dead but left in place       ${kept} (template with live instances, no line, or no extent)
+  build before guarding        ${build_before} s
+  tests before guarding        ${tests_before}
+  build after guarding         ${build_after} s, status ${build_after_status}
+  tests after guarding         ${tests_after} (ctest status ${test_after_status})
+REPORT
+cat "$work/comparison"
+[ "$build_after_status" -eq 0 ] && [ "$test_after_status" -eq 0 ]

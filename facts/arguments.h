@@ -1,0 +1,32 @@
+// The two ways a recorded compile command is run again: by the recorded
+// compiler as a preprocessor, to learn how its line markers spell file
+// names, and by clang's front end, to parse the unit. Both must see the
+// unit as the build saw it, minus what would write files or stop parsing.
+#ifndef LOPWORT_FACTS_ARGUMENTS_H
+#define LOPWORT_FACTS_ARGUMENTS_H
+
+#include "compdb.h"
+
+#include <string>
+#include <vector>
+
+// The recorded compiler, "-E", "-ftabstop=1" and the recorded arguments less
+// those that lopwort drops for its own preprocessor run (-c, -g…, -S, -C…,
+// -P…, -o and its file), and less the dependency-file options, which would
+// overwrite the build's files.
+std::vector<std::string> preprocessor_arguments(const CCompileCommand& cmd);
+
+// A clang driver command line for parsing the unit: clangPath first, the
+// recorded arguments less output, dependency and unknown options, then
+// -fsyntax-only, no warnings and the resource directory. Options that
+// clang's driver does not know are reported in droppedR.
+std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::string& clangPath,
+                                         const std::string& resourceDir,
+                                         std::vector<std::string>& droppedR);
+
+// The directories named by the recorded -isystem options, made absolute.
+// Headers found there belong to the project although the compiler treats
+// them as system headers.
+std::vector<std::string> user_system_directories(const CCompileCommand& cmd);
+
+#endif

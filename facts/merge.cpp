@@ -1,0 +1,211 @@
+// The merge runs after all workers, over their files in database order, so
+// its output does not depend on -j. Entities met in several units (inline
+// functions, templates, virtual functions declared in headers) take the
+// attributes of their first definition.
+#include "merge.h"
+
+#include <algorithm>
+
+static bool is_function_class(const std::string& cls) {
+    return cls == "GF" || cls == "LF" || cls == "VF";
+}
+
+void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
+    int index = static_cast<int>(m_units.size());
+    m_units.push_back(unit);
+    m_unitSpellings.emplace_back();
+    if (!factsP)
+        return;
+    m_unitSpellings.back() = factsP->m_spellings;
+    for (const auto& s : factsP->m_spellings)
+        m_canonical.emplace(s.first, s.second);
+    for (const auto& p : factsP->m_entities) {
+        const CFactEntity& e = p.second;
+        auto found = m_entities.find(e.m_id);
+        if (found == m_entities.end()) {
+            CMergedEntity m;
+            m.m_fact = e;
+            m.m_unit = index;
+            m_entities.emplace(e.m_id, m);
+            m_order.push_back(e.m_id);
+            continue;
+        }
+        CMergedEntity& old = found->second;
+        bool exported = old.m_fact.m_exported || e.m_exported;
+        if (e.m_defined && !old.m_fact.m_defined) {
+            old.m_fact = e;
+            old.m_unit = index;
+        } else if (e.m_defined && old.m_fact.m_defined && !e.m_file.empty() &&
+                   !spelled_as_canonical(old.m_unit, e.m_file) &&
+                   spelled_as_canonical(index, e.m_file)) {
+            // lopwort preprocesses the file with its container's command;
+            // prefer a unit whose compiler spells the file as recorded.
+            old.m_unit = index;
+        }
+        old.m_fact.m_exported = exported;
+    }
+    for (const CFactRelation& r : factsP->m_relations)
+        if (m_relationSet.insert(r).second)
+            m_relations.push_back(r);
+}
+
+void CFactBase::add_relation(const std::string& verb, const std::string& src,
+                             const std::string& dst) {
+    CFactRelation r{verb, src, dst};
+    if (src != dst && m_relationSet.insert(r).second)
+        m_relations.push_back(r);
+}
+
+bool CFactBase::spelled_as_canonical(int unit, const std::string& realPath) const {
+    if (unit < 0)
+        return false;
+    auto mine = m_unitSpellings[static_cast<size_t>(unit)].find(realPath);
+    auto canonical = m_canonical.find(realPath);
+    return mine != m_unitSpellings[static_cast<size_t>(unit)].end() &&
+           canonical != m_canonical.end() && mine->second == canonical->second;
+}
+
+std::string CFactBase::spelled(const std::string& realPath) const {
+    auto it = m_canonical.find(realPath);
+    return it != m_canonical.end() ? it->second : realPath;
+}
+
+size_t CFactBase::functions() const {
+    size_t n = 0;
+    for (const std::string& id : m_order) {
+        const CFactEntity& e = m_entities.at(id).m_fact;
+        if (is_function_class(e.m_class) && e.m_line > 0 && e.m_defined &&
+            e.m_label.compare(0, 7, "global ") != 0)
+            ++n;
+    }
+    return n;
+}
+
+void CFactBase::finish(const std::vector<std::string>& entries, bool haveExported,
+                       std::vector<std::string>& unmatchedR) {
+    // Functions that no unit defines are not the project's (or are never
+    // defined at all); only virtual ones stay, as lopwort expects a "VF"
+    // for every slot and every virtually called declaration.
+    std::vector<std::string> kept;
+    for (const std::string& id : m_order) {
+        const CFactEntity& e = m_entities[id].m_fact;
+        if ((e.m_class == "GF" || e.m_class == "LF") && !e.m_defined) {
+            m_entities.erase(id);
+            continue;
+        }
+        if (e.m_class == "VF" && !e.m_defined) {
+            m_entities[id].m_fact.m_line = 0;
+            m_entities[id].m_fact.m_endLine = 0;
+        }
+        kept.push_back(id);
+    }
+    m_order.clear();
+    for (const std::string& id : kept) {
+        const CFactEntity& e = m_entities[id].m_fact;
+        if (e.m_class == "FA" && !m_entities.count(id.substr(3))) {
+            m_entities.erase(id);
+            continue;
+        }
+        m_order.push_back(id);
+    }
+    std::vector<CFactRelation> relations;
+    for (const CFactRelation& r : m_relations)
+        if (m_entities.count(r.m_src) && m_entities.count(r.m_dst))
+            relations.push_back(r);
+    m_relations.swap(relations);
+    m_relationSet.clear();
+    for (const CFactRelation& r : m_relations)
+        m_relationSet.insert(r);
+
+    auto relate = [this](const std::string& verb, const std::string& src, const std::string& dst) {
+        CFactRelation r{verb, src, dst};
+        if (src != dst && m_relationSet.insert(r).second)
+            m_relations.push_back(r);
+    };
+
+    // lopwort finds a dead function's text as the first construct that
+    // holds its line, and guards all of it. Functions whose lines overlap
+    // (several on one line, as one macro writes them) therefore live or die
+    // together: each uses the next and the next uses it.
+    struct CPlaced {
+        std::string m_file, m_key, m_id;
+        int m_line, m_endLine;
+    };
+    std::vector<CPlaced> placed;
+    for (const std::string& id : m_order) {
+        const CFactEntity& e = m_entities[id].m_fact;
+        if (!is_function_class(e.m_class) || e.m_line <= 0 || e.m_file.empty())
+            continue;
+        std::string key = !e.m_templateKey.empty()
+                              ? e.m_templateKey
+                              : e.m_file + ":" + std::to_string(e.m_line) + ":" + e.m_label;
+        placed.push_back(CPlaced{e.m_file, key, id, e.m_line, std::max(e.m_line, e.m_endLine)});
+    }
+    std::sort(placed.begin(), placed.end(), [](const CPlaced& a, const CPlaced& b) {
+        if (a.m_file != b.m_file)
+            return a.m_file < b.m_file;
+        if (a.m_line != b.m_line)
+            return a.m_line < b.m_line;
+        return a.m_id < b.m_id;
+    });
+    size_t start = 0;
+    while (start < placed.size()) {
+        size_t end = start + 1;
+        int reach = placed[start].m_endLine;
+        while (end < placed.size() && placed[end].m_file == placed[start].m_file &&
+               placed[end].m_line <= reach) {
+            reach = std::max(reach, placed[end].m_endLine);
+            ++end;
+        }
+        bool mixed = false;
+        for (size_t i = start + 1; i < end; ++i)
+            if (placed[i].m_key != placed[start].m_key)
+                mixed = true;
+        if (mixed)
+            for (size_t i = start + 1; i < end; ++i) {
+                relate("ref", placed[i - 1].m_id, placed[i].m_id);
+                relate("ref", placed[i].m_id, placed[i - 1].m_id);
+            }
+        start = end;
+    }
+
+    auto add_root = [this](const std::string& id, const std::string& label) {
+        CMergedEntity m;
+        m.m_fact.m_id = id;
+        m.m_fact.m_class = "GF";
+        m.m_fact.m_label = label;
+        m.m_fact.m_defined = true;
+        m_entities[id] = m;
+        m_order.push_back(id);
+    };
+    if (!entries.empty()) {
+        const std::string root = "_GLOBAL__entry_points";
+        add_root(root, "global entry points");
+        for (const std::string& name : entries) {
+            bool matched = false;
+            for (const std::string& id : kept) {
+                auto it = m_entities.find(id);
+                if (it == m_entities.end() || !is_function_class(it->second.m_fact.m_class))
+                    continue;
+                const CFactEntity& e = it->second.m_fact;
+                std::string plain = e.m_label.substr(0, e.m_label.find('('));
+                if (e.m_label == name || e.m_mangle == name || plain == name) {
+                    relate("call", root, id);
+                    matched = true;
+                }
+            }
+            if (!matched)
+                unmatchedR.push_back(name);
+        }
+    }
+    if (haveExported) {
+        const std::string root = "_GLOBAL__exported_interface";
+        add_root(root, "global exported interface");
+        for (const std::string& id : kept) {
+            auto it = m_entities.find(id);
+            if (it != m_entities.end() && is_function_class(it->second.m_fact.m_class) &&
+                it->second.m_fact.m_exported)
+                relate("call", root, id);
+        }
+    }
+}

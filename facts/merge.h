@@ -1,0 +1,60 @@
+// Uniting the facts of all units into one fact base for lopwort: one entity
+// per id, one spelling per file, one containing unit per function, and the
+// program-wide roots of --entry and --exported.
+#ifndef LOPWORT_FACTS_MERGE_H
+#define LOPWORT_FACTS_MERGE_H
+
+#include "unitfacts.h"
+
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct CMergedUnit {
+    std::string m_id;
+    std::string m_label;
+    std::vector<std::string> m_args; // directory, compiler, recorded arguments
+};
+
+struct CMergedEntity {
+    CFactEntity m_fact;
+    int m_unit = -1; // index of the containing unit, -1 for none
+};
+
+class CFactBase {
+  public:
+    // Units must be added in database order so that the first unit to spell
+    // a file decides its spelling whatever order the workers finished in.
+    void add_unit(const CMergedUnit& unit, const CUnitFacts* factsP);
+
+    // Drops what no unit defines, ties functions that share source lines,
+    // and adds the roots for entry points and exported headers. Entry names
+    // that match nothing are returned in unmatchedR.
+    void finish(const std::vector<std::string>& entries, bool haveExported,
+                std::vector<std::string>& unmatchedR);
+
+    const std::vector<CMergedUnit>& units() const { return m_units; }
+    const std::vector<std::string>& order() const { return m_order; }
+    const CMergedEntity& entity(const std::string& id) const { return m_entities.at(id); }
+    const std::vector<CFactRelation>& relations() const { return m_relations; }
+    void add_relation(const std::string& verb, const std::string& src, const std::string& dst);
+    // The file text lopwort must see for a real path.
+    std::string spelled(const std::string& realPath) const;
+
+    // Counts for the closing summary.
+    size_t functions() const;
+
+  private:
+    bool spelled_as_canonical(int unit, const std::string& realPath) const;
+
+    std::vector<CMergedUnit> m_units;
+    std::vector<std::map<std::string, std::string>> m_unitSpellings;
+    std::map<std::string, std::string> m_canonical;
+    std::vector<std::string> m_order;
+    std::unordered_map<std::string, CMergedEntity> m_entities;
+    std::vector<CFactRelation> m_relations;
+    std::set<CFactRelation> m_relationSet;
+};
+
+#endif

@@ -1,0 +1,28 @@
+// Parsing one unit with clang's front end and collecting its facts. Runs in
+// a worker process of its own, so a unit that crashes the parser costs only
+// that unit.
+#ifndef LOPWORT_FACTS_PARSE_H
+#define LOPWORT_FACTS_PARSE_H
+
+#include "collect.h"
+#include "compdb.h"
+#include "unitfacts.h"
+
+#include <string>
+
+struct CParseSettings {
+    std::string m_clangPath;   // program name handed to clang's driver
+    std::string m_resourceDir; // clang's own headers (stddef.h and friends)
+    bool m_verbose = false;
+};
+
+// Changes to the unit's directory, parses the unit with its recorded
+// arguments and collects its facts, then learns the spelling of its files
+// from the recorded compiler, whose output is kept in textPath for the
+// merge. Returns false with a message when the unit does not parse; clang's
+// own diagnostics go to standard error.
+bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
+                const CUnitContext& unit, const std::string& textPath, CUnitFacts& factsR,
+                std::string& errorR);
+
+#endif

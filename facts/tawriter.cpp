@@ -1,0 +1,125 @@
+// lopwort reads ids with its token reader (which resolves backslash escapes
+// in quoted strings) and attribute values with its value reader (which keeps
+// quotes around items that need them and cuts the "args" words at blanks,
+// parentheses, braces and commas unless escaped). Each writer below is the
+// inverse of one of those readers.
+#include "tawriter.h"
+
+#include <cstring>
+
+static bool ends_word(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '=' || c == '{' ||
+           c == '}' || c == '(' || c == ')';
+}
+
+static bool starts_comment(const std::string& s) {
+    return s.size() >= 2 && s[0] == '/' && (s[1] == '/' || s[1] == '*');
+}
+
+std::string ta_word(const std::string& s) {
+    bool quote = s.empty() || s == ":" || starts_comment(s);
+    for (char c : s)
+        if (ends_word(c) || c == '"' || c == '\'' || c == '\\')
+            quote = true;
+    if (!quote)
+        return s;
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string ta_value(const std::string& text) {
+    std::string s = text;
+    for (char& c : s)
+        if (c == '\\')
+            c = '/';
+    bool quote = s.empty() || starts_comment(s) || s[0] == '"' || s[0] == '\'';
+    for (char c : s)
+        if (ends_word(c))
+            quote = true;
+    if (!quote)
+        return s;
+    char q = '"';
+    if (s.find('"') != std::string::npos) {
+        if (s.find('\'') == std::string::npos) {
+            q = '\'';
+        } else {
+            for (char& c : s)
+                if (c == '"')
+                    c = '\'';
+        }
+    }
+    return q + s + q;
+}
+
+static bool is_args_separator(char c) {
+    return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == 27 || c == ' ' || c == '(' ||
+           c == ')' || c == ',' || c == '{' || c == '}' || c == 127;
+}
+
+static std::string args_word(const std::string& s) {
+    bool quote = s.empty() || starts_comment(s);
+    for (char c : s)
+        if (is_args_separator(c) || c == '=' || c == '"' || c == '\'' || c == '\\')
+            quote = true;
+    if (!quote)
+        return s;
+    std::string out = "\"";
+    for (char c : s) {
+        if (is_args_separator(c) || c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string ta_args(const std::vector<std::string>& words) {
+    std::string out = "(";
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (i)
+            out += ' ';
+        out += args_word(words[i]);
+    }
+    return out + ")";
+}
+
+std::string write_ta(const CFactBase& base, const std::string& source) {
+    std::string out;
+    out += "// Facts written by lopwort-facts from " + source + "\n";
+    out += "FACT TUPLE :\n";
+    for (const CMergedUnit& u : base.units())
+        out += "$INSTANCE " + ta_word(u.m_id) + " file\n";
+    for (const std::string& id : base.order())
+        out += "$INSTANCE " + ta_word(id) + " " + base.entity(id).m_fact.m_class + "\n";
+    for (const std::string& id : base.order()) {
+        const CMergedEntity& m = base.entity(id);
+        const std::string& cls = m.m_fact.m_class;
+        if (m.m_unit >= 0 && (cls == "GF" || cls == "LF" || cls == "VF"))
+            out += "contain " + ta_word(base.units()[static_cast<size_t>(m.m_unit)].m_id) + " " +
+                   ta_word(id) + "\n";
+    }
+    for (const CFactRelation& r : base.relations())
+        out += r.m_verb + " " + ta_word(r.m_src) + " " + ta_word(r.m_dst) + "\n";
+
+    out += "FACT ATTRIBUTE :\n";
+    for (const CMergedUnit& u : base.units())
+        out += ta_word(u.m_id) + " { label = " + ta_value(u.m_label) +
+               " args = " + ta_args(u.m_args) + " }\n";
+    for (const std::string& id : base.order()) {
+        const CFactEntity& e = base.entity(id).m_fact;
+        out += ta_word(id) + " { label = " + ta_value(e.m_label);
+        bool function = e.m_class == "GF" || e.m_class == "LF" || e.m_class == "VF";
+        if (function && !e.m_file.empty())
+            out += " file = " + ta_value(base.spelled(e.m_file));
+        if (function && e.m_line > 0)
+            out += " lineno = " + std::to_string(e.m_line);
+        if (!e.m_mangle.empty())
+            out += " mangle = " + ta_value(e.m_mangle);
+        out += " }\n";
+    }
+    return out;
+}

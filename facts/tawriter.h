@@ -1,0 +1,23 @@
+// Writing the fact base as TA text that lopwort reads back exactly: ids and
+// attribute values are quoted only where lopwort's readers would otherwise
+// split, drop or misread them.
+#ifndef LOPWORT_FACTS_TAWRITER_H
+#define LOPWORT_FACTS_TAWRITER_H
+
+#include "merge.h"
+
+#include <string>
+#include <vector>
+
+// A word of a fact triple or the id of an attribute record.
+std::string ta_word(const std::string& s);
+// An attribute value that is one item.
+std::string ta_value(const std::string& s);
+// The "args" value: a parenthesised list whose words lopwort cuts apart
+// again when it runs the command.
+std::string ta_args(const std::vector<std::string>& words);
+
+// The whole fact file; source names the database in the heading comment.
+std::string write_ta(const CFactBase& base, const std::string& source);
+
+#endif

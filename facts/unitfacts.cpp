@@ -1,0 +1,136 @@
+// The line format between a worker and the merge: one record a line, fields
+// separated by tabs, with tab, line feed and backslash escaped. Nothing but
+// this program reads it, so it favours being simple over being compact.
+#include "unitfacts.h"
+
+#include <cstdio>
+#include <fstream>
+
+CFactEntity& CUnitFacts::add_entity(const CFactEntity& e) {
+    auto it = m_entities.find(e.m_id);
+    if (it == m_entities.end())
+        return m_entities.emplace(e.m_id, e).first->second;
+    CFactEntity& old = it->second;
+    if (e.m_defined && !old.m_defined) {
+        bool exported = old.m_exported;
+        old = e;
+        old.m_exported = old.m_exported || exported;
+    } else {
+        old.m_exported = old.m_exported || e.m_exported;
+    }
+    return old;
+}
+
+static void put_field(std::string& out, const std::string& s) {
+    out += '\t';
+    for (char c : s) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+}
+
+static std::vector<std::string> split_fields(const std::string& line) {
+    std::vector<std::string> fields(1);
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\' && i + 1 < line.size()) {
+            char d = line[++i];
+            fields.back() += d == 't' ? '\t' : d == 'n' ? '\n' : d;
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+bool write_unit_facts(const CUnitFacts& facts, const std::string& path) {
+    std::string out;
+    for (const auto& s : facts.m_spellings) {
+        out += "S";
+        put_field(out, s.first);
+        put_field(out, s.second);
+        out += '\n';
+    }
+    for (const auto& p : facts.m_entities) {
+        const CFactEntity& e = p.second;
+        out += "E";
+        put_field(out, e.m_id);
+        put_field(out, e.m_class);
+        put_field(out, e.m_label);
+        put_field(out, e.m_mangle);
+        put_field(out, e.m_file);
+        put_field(out, std::to_string(e.m_line));
+        put_field(out, std::to_string(e.m_endLine));
+        put_field(out, std::string(e.m_defined ? "D" : "") + (e.m_exported ? "X" : ""));
+        put_field(out, e.m_templateKey);
+        put_field(out, std::to_string(e.m_textLine));
+        put_field(out, std::to_string(e.m_textColumn));
+        out += '\n';
+    }
+    for (const CFactRelation& r : facts.m_relations) {
+        out += "R";
+        put_field(out, r.m_verb);
+        put_field(out, r.m_src);
+        put_field(out, r.m_dst);
+        out += '\n';
+    }
+    for (const std::string& w : facts.m_warnings) {
+        out += "W";
+        put_field(out, w);
+        out += '\n';
+    }
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = fwrite(out.data(), 1, out.size(), f) == out.size();
+    return fclose(f) == 0 && ok;
+}
+
+bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& errorR) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        errorR = "cannot read " + path;
+        return false;
+    }
+    std::string line;
+    int lineno = 0;
+    while (std::getline(in, line)) {
+        ++lineno;
+        std::vector<std::string> f = split_fields(line);
+        const std::string& kind = f[0];
+        if (kind == "S" && f.size() == 3) {
+            factsR.m_spellings.emplace(f[1], f[2]);
+        } else if (kind == "E" && f.size() == 12) {
+            CFactEntity e;
+            e.m_id = f[1];
+            e.m_class = f[2];
+            e.m_label = f[3];
+            e.m_mangle = f[4];
+            e.m_file = f[5];
+            e.m_line = atoi(f[6].c_str());
+            e.m_endLine = atoi(f[7].c_str());
+            e.m_defined = f[8].find('D') != std::string::npos;
+            e.m_exported = f[8].find('X') != std::string::npos;
+            e.m_templateKey = f[9];
+            e.m_textLine = atoi(f[10].c_str());
+            e.m_textColumn = atoi(f[11].c_str());
+            factsR.add_entity(e);
+        } else if (kind == "R" && f.size() == 4) {
+            factsR.add_relation(f[1], f[2], f[3]);
+        } else if (kind == "W" && f.size() == 2) {
+            factsR.m_warnings.push_back(f[1]);
+        } else {
+            errorR = path + ":" + std::to_string(lineno) + ": malformed record";
+            return false;
+        }
+    }
+    return true;
+}

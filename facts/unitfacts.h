@@ -1,0 +1,57 @@
+// The facts of one translation unit, as the worker that parsed it hands them
+// to the merge. Workers run in child processes, so the facts travel through
+// a file in a small line format; ids are already global (mangled names, or
+// unit-qualified ids for internal linkage), so the merge only has to unite
+// records and choose one spelling and one container per function.
+#ifndef LOPWORT_FACTS_UNITFACTS_H
+#define LOPWORT_FACTS_UNITFACTS_H
+
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+struct CFactEntity {
+    std::string m_id;
+    std::string m_class; // "GF", "LF", "VF", "FA", "V", "TV", "TI", "VA", "VS", "T"
+    std::string m_label;
+    std::string m_mangle;      // empty when the entity has none
+    std::string m_file;        // real path of the source file; empty when none
+    int m_line = 0;            // first line of the declaration, 0 when none
+    int m_endLine = 0;         // last line of the definition, 0 when none
+    bool m_defined = false;    // this unit holds the definition
+    bool m_exported = false;   // declared in a header under an --exported directory
+    std::string m_templateKey; // id of the "T" entity it was made from, if any
+    // Where the definition's text begins, template header included, and its
+    // column when nothing but blanks precedes it on its line (else 0).
+    int m_textLine = 0;
+    int m_textColumn = 0;
+};
+
+struct CFactRelation {
+    std::string m_verb, m_src, m_dst;
+    bool operator<(const CFactRelation& o) const {
+        return std::tie(m_verb, m_src, m_dst) < std::tie(o.m_verb, o.m_src, o.m_dst);
+    }
+};
+
+struct CUnitFacts {
+    // Spelling of each file's name in the recorded compiler's line markers,
+    // made absolute as lopwort makes it, keyed by the file's real path.
+    std::map<std::string, std::string> m_spellings;
+    std::map<std::string, CFactEntity> m_entities;
+    std::set<CFactRelation> m_relations;
+    std::vector<std::string> m_warnings;
+
+    // Adds an entity, or upgrades the one there with a definition.
+    CFactEntity& add_entity(const CFactEntity& e);
+    void add_relation(const std::string& verb, const std::string& src, const std::string& dst) {
+        m_relations.insert(CFactRelation{verb, src, dst});
+    }
+};
+
+bool write_unit_facts(const CUnitFacts& facts, const std::string& path);
+bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& errorR);
+
+#endif

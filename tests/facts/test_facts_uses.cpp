@@ -1,0 +1,202 @@
+// What the extracted facts make lopwort find dead, on small programs that
+// exercise each kind of use: the dead sets must be exactly the functions
+// nothing live reaches, and guarding them out must leave programs that
+// build and behave as before.
+#include "facts_project.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Set = std::set<std::string>;
+
+const char* g_cppUses = R"(#include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
+struct Cmp { bool operator()(int a, int b) const { return a < b; } };
+struct Owned { ~Owned(); };
+Owned::~Owned() {}
+struct Never { ~Never(); void f(); };
+Never::~Never() {}
+void Never::f() {}
+static int from_lambda() { return 3; }
+static int from_function() { return 4; }
+static int init_value() { return 5; }
+static int g = init_value();
+int helper_of_dead() { return 6; }
+int dead_caller() { return helper_of_dead(); }
+struct Conv { operator int() const { return 7; } };
+struct Op { int v; Op operator+(const Op& o) const { return Op{v + o.v}; } };
+static int by_address() { return 8; }
+static int (*pick())() { return &by_address; }
+int main() {
+    std::vector<int> v{3, 1, 2};
+    std::sort(v.begin(), v.end(), Cmp());
+    std::unique_ptr<Owned> p(new Owned);
+    auto l = [] { return from_lambda(); };
+    std::function<int()> fn = [] { return from_function(); };
+    int c = Conv();
+    Op a{1}, b{2};
+    Op s = a + b;
+    return l() + fn() + g + c + s.v + pick()() + v[0] - 31;
+}
+)";
+
+TEST(FactsUses, CallsReferencesConstructionAndSystemTemplatesKeepFunctionsAlive) {
+    FactsProject p;
+    p.file("uses.cpp", g_cppUses);
+    p.unit("uses.cpp");
+    RunResult r = p.extract();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(p.dead(), (Set{"Never::~Never:9", "Never::f:10", "helper_of_dead:15",
+                             "dead_caller:16"}));
+    // Lambdas are part of the function that holds them, not entities.
+    EXPECT_EQ(p.facts().find("(lambda"), std::string::npos);
+}
+
+TEST(FactsUses, GuardedProgramStillBuildsAndBehavesTheSame) {
+    FactsProject p;
+    p.file("uses.cpp", g_cppUses);
+    p.file("virt.cpp", R"(struct Base {
+    virtual ~Base() {}
+    virtual int f() const = 0;
+    virtual int g() const { return 0; }
+};
+struct Made : Base {
+    int f() const override { return 1; }
+    int g() const override;
+};
+int Made::g() const { return 2; }
+struct Lonely { virtual int h() const; int k() const { return 9; } };
+int Lonely::h() const { return 4; }
+int use(const Base& b) { return b.f(); }
+int virt() { Made m; return use(m); }
+)");
+    p.unit("uses.cpp");
+    p.unit("virt.cpp");
+    ASSERT_EQ(p.extract().status, 0);
+    ASSERT_EQ(p.shell("g++ -Wall -Werror uses.cpp -o before && ./before"), 0);
+    RunResult r = runLopwort({"-u", "-p", p.dir, p.dir + "/facts.ta"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("(VF) Lonely::h:12 update"), std::string::npos) << r.out;
+    // k starts on a line that another declaration holds first, and Base::g
+    // is overridden by a declaration that says "override": both stay.
+    EXPECT_EQ(r.out.find("Lonely::k"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Base::g"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("(GF) virt:14 update"), std::string::npos) << r.out;
+    EXPECT_NE(readFile(p.dir + "/uses.cpp").find("#ifndef _DEAD_"), std::string::npos);
+    EXPECT_EQ(p.shell("g++ -Wall -Werror -Wno-unused-function uses.cpp -o after && ./after"), 0);
+    EXPECT_EQ(p.shell("g++ -c -Wall -Werror virt.cpp"), 0);
+}
+
+TEST(FactsUses, VirtualFunctionsLiveThroughTablesOfConstructedClassesAndVirtualCalls) {
+    FactsProject p;
+    p.file("v.cpp", R"(struct Base {
+    virtual ~Base() {}
+    virtual int f() const = 0;
+    virtual int g() const { return 0; }
+};
+struct Made : Base {
+    int f() const override { return 1; }
+    int g() const override;
+};
+int Made::g() const { return 2; }
+struct NeverMade : Base { int f() const override; };
+int NeverMade::f() const { return 3; }
+struct Lonely { virtual int h() const; };
+int Lonely::h() const { return 4; }
+int use(const Base& b) { return b.f(); }
+int main() { Made m; return use(m); }
+)");
+    p.unit("v.cpp");
+    ASSERT_EQ(p.extract().status, 0);
+    // NeverMade::f is reached by lopwort's resolution of the virtual call
+    // to Base::f; Made's slots by its table; nothing needs Lonely's.
+    EXPECT_EQ(p.dead(), (Set{"Lonely::h:14"}));
+    std::string ta = p.facts();
+    EXPECT_NE(ta.find("CVF _Z3useRK4Base _ZNK4Base1fEv"), std::string::npos);
+    EXPECT_NE(ta.find("ref _ZTI4Made VA:_ZTI4Base"), std::string::npos);
+    EXPECT_NE(ta.find("contain _ZTI4Made VA:_ZTI4Made"), std::string::npos);
+    EXPECT_NE(ta.find("ref _ZTV4Made FA:_ZNK4Made1gEv"), std::string::npos);
+    // The pure function is a "VF" without a line.
+    EXPECT_NE(ta.find("_ZNK4Base1fEv { label = Base::f file = " + p.dir + "/v.cpp mangle"),
+              std::string::npos);
+}
+
+TEST(FactsUses, TablesOfFunctionPointersInCKeepTheirFunctionsOnlyWhileUsed) {
+    FactsProject p;
+    p.file("t.c", R"(static int in_used(void) { return 0; }
+static int in_unused(void);
+static int (*const used_table[])(void) = {in_used};
+static int (*const unused_table[])(void) = {in_unused};
+static int in_unused(void) { return 1; }
+static int by_init(void) { return 2; }
+int main(void) { return used_table[0](); }
+)");
+    p.unit("t.c", {"-c", "t.c"}, "/usr/bin/gcc");
+    ASSERT_EQ(p.extract().status, 0);
+    EXPECT_EQ(p.dead(), (Set{"in_unused:5", "by_init:6"}));
+}
+
+TEST(FactsUses, TemplatesAndFunctionsSharingALine) {
+    FactsProject p;
+    p.file("t.cpp", R"(template <class T> T twice(T x) { return x + x; }
+template <class T>
+T thrice(T x) { return 3 * x; }
+int dead_user() { return thrice(2); }
+int a() { return 1; } int b() { return 2; }
+int main() { return twice(1) + a() - 3; }
+)");
+    p.unit("t.cpp");
+    ASSERT_EQ(p.extract().status, 0);
+    // b shares a() 's line, and lopwort would guard the line's first
+    // function: the two live or die together.
+    EXPECT_EQ(p.dead(), (Set{"dead_user:4", "thrice<int>:3"}));
+    std::string ta = p.facts();
+    EXPECT_NE(ta.find("$INSTANCE T:" + p.dir + "/t.cpp:3:3:thrice T"), std::string::npos)
+        << ta;
+    RunResult r = runLopwort({"-u", "-p", p.dir, p.dir + "/facts.ta"});
+    EXPECT_NE(r.out.find("(GF) thrice<int>:3 update template"), std::string::npos) << r.out;
+    EXPECT_EQ(p.shell("g++ -Wall -Werror t.cpp -o t && ./t"), 0);
+}
+
+TEST(FactsUses, EntryPointsAndExportedHeadersAreRoots) {
+    FactsProject p;
+    p.file("include/lib.h", "int api();\nint internal();\n");
+    p.file("lib.cpp", R"(#include "include/lib.h"
+int api() { return 1; }
+int internal() { return 2; }
+static int hidden() { return 3; }
+int other() { return hidden(); }
+)");
+    p.unit("lib.cpp");
+    ASSERT_EQ(p.extract().status, 0);
+    EXPECT_EQ(p.dead(), (Set{"api:2", "internal:3", "hidden:4", "other:5"}));
+    ASSERT_EQ(p.extract({"--exported", p.dir + "/include"}).status, 0);
+    EXPECT_EQ(p.dead(), (Set{"hidden:4", "other:5"}));
+    ASSERT_EQ(p.extract({"--entry", "other", "--entry", "nothing"}).status, 0);
+    EXPECT_EQ(p.dead(), (Set{"api:2", "internal:3"}));
+    RunResult r = p.extract({"--entry", "nothing"});
+    EXPECT_NE(r.err.find("--entry nothing matches no function"), std::string::npos);
+}
+
+TEST(FactsUses, InlineFunctionsOfHeadersAreOneEntityAcrossUnits) {
+    FactsProject p;
+    p.file("h.h", "inline int shared() { return 1; }\ninline int unused() { return 2; }\n"
+                  "static int local_copy() { return 3; }\n");
+    p.file("a.cpp", "#include \"h.h\"\nint fa() { return shared() + local_copy(); }\n");
+    p.file("b.cpp", "#include \"h.h\"\nint fb();\nint main() { return fb(); }\n"
+                    "int fb() { return shared(); }\n");
+    p.unit("a.cpp");
+    p.unit("b.cpp");
+    ASSERT_EQ(p.extract().status, 0);
+    // local_copy has one entity per unit (internal linkage); lopwort merges
+    // the two, and the copy that fa uses is dead with fa.
+    EXPECT_EQ(p.dead(), (Set{"fa:2", "unused:2", "local_copy:3"}));
+    std::string ta = p.facts();
+    EXPECT_NE(ta.find("$INSTANCE _Z6sharedv GF"), std::string::npos);
+    EXPECT_EQ(ta.find("$INSTANCE _Z6sharedv GF"), ta.rfind("$INSTANCE _Z6sharedv GF"));
+}
+
+} // namespace
