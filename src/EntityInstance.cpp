@@ -36,6 +36,11 @@ static int readLineno(const char* valueP) {
 }
 
 void CEntityInstance::putAttribute(const char* idP, const char* valueP) {
+    // Only ids beginning with l, f or m have a meaning of their own here.
+    if (idP[0] != 'l' && idP[0] != 'f' && idP[0] != 'm') {
+        CLandscapeObject::putAttribute(idP, valueP);
+        return;
+    }
     if (strcmp(idP, "label") == 0) {
         m_labelP = valueP;
         return;

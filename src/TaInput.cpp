@@ -22,6 +22,16 @@ namespace {
 
 int sameId(const char* aP, const char* bP) { return aP == bP || strcmp(aP, bP) == 0; }
 
+// The last class found by each lookup, for the id it was asked by: fact
+// triples name the same few classes over and over. Forgotten whenever a
+// class is made, since a new class with the same id would come first.
+struct ClassMemo {
+    const CTAInput* ownerP = nullptr;
+    const char* idP = nullptr;
+    void* classP = nullptr;
+};
+ClassMemo g_entityClassMemo, g_relationClassMemo;
+
 } // namespace
 
 CTAInput::CTAInput()
@@ -33,6 +43,7 @@ CTAInput::CTAInput()
 }
 
 CEntityClass* CTAInput::newEntityClass(const char* idP) {
+    g_entityClassMemo = ClassMemo();
     CEntityClass* ecP = new CEntityClass(idP);
     ecP->m_nextP = m_entityClassListP;
     m_entityClassListP = ecP;
@@ -42,9 +53,16 @@ CEntityClass* CTAInput::newEntityClass(const char* idP) {
 CEntityClass* CTAInput::getEntityClass(const char* idP) {
     if (idP == nullptr)
         return m_entityClassListP;
-    for (CEntityClass* ecP = m_entityClassListP; ecP; ecP = ecP->m_nextP) {
-        if (sameId(ecP->getId(), idP))
+    if (g_entityClassMemo.ownerP == this && g_entityClassMemo.idP == idP) {
+        CEntityClass* ecP = static_cast<CEntityClass*>(g_entityClassMemo.classP);
+        if (sameId(ecP->getId(), idP)) // the text at idP may have changed
             return ecP;
+    }
+    for (CEntityClass* ecP = m_entityClassListP; ecP; ecP = ecP->m_nextP) {
+        if (sameId(ecP->getId(), idP)) {
+            g_entityClassMemo = {this, idP, ecP};
+            return ecP;
+        }
     }
     return nullptr;
 }
@@ -55,6 +73,7 @@ CEntityClass* CTAInput::addEntityClass(const char* idP) {
 }
 
 CRelationClass* CTAInput::newRelationClass(const char* idP) {
+    g_relationClassMemo = ClassMemo();
     CRelationClass* rcP = new CRelationClass(idP);
     rcP->m_nextP = m_relationClassListP;
     m_relationClassListP = rcP;
@@ -64,9 +83,16 @@ CRelationClass* CTAInput::newRelationClass(const char* idP) {
 CRelationClass* CTAInput::getRelationClass(const char* idP) {
     if (idP == nullptr)
         return m_relationClassListP;
-    for (CRelationClass* rcP = m_relationClassListP; rcP; rcP = rcP->m_nextP) {
-        if (sameId(rcP->getId(), idP))
+    if (g_relationClassMemo.ownerP == this && g_relationClassMemo.idP == idP) {
+        CRelationClass* rcP = static_cast<CRelationClass*>(g_relationClassMemo.classP);
+        if (sameId(rcP->getId(), idP)) // the text at idP may have changed
             return rcP;
+    }
+    for (CRelationClass* rcP = m_relationClassListP; rcP; rcP = rcP->m_nextP) {
+        if (sameId(rcP->getId(), idP)) {
+            g_relationClassMemo = {this, idP, rcP};
+            return rcP;
+        }
     }
     return nullptr;
 }

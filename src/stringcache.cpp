@@ -45,8 +45,15 @@ uint32_t cacheHash(const char* stringP, unsigned lth) {
         n -= 8;
     }
     if (n > 0) {
+        // The last n bytes: from a word that ends with the text when the
+        // text is that long, so that no copy of variable length is needed.
         uint64_t w = 0;
-        memcpy(&w, stringP, n);
+        if (lth >= 8) {
+            w = load64(stringP + n - 8) >> (64 - 8 * n);
+        } else {
+            for (unsigned i = 0; i < n; ++i)
+                w |= static_cast<uint64_t>(static_cast<unsigned char>(stringP[i])) << (8 * i);
+        }
         h = mix(h, w);
     }
     h ^= h >> 32;
