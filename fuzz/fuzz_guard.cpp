@@ -96,7 +96,7 @@ bool hasGuardTexts(const std::string& text) {
 
 // The conditional a directive opens ('(' ), continues ('|') or closes (')').
 char kindOf(const std::string& directive) {
-    size_t at = directive.find_first_not_of(" \t", 1);
+    size_t at = directive.find_first_not_of(" \t\f\v", 1);
     std::string word = directive.substr(at == std::string::npos ? 1 : at);
     size_t lth = 0;
     while (lth < word.size() && (isalnum(static_cast<unsigned char>(word[lth])) || word[lth] == '_'))

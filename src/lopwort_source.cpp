@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -484,13 +485,46 @@ bool continues(const walkT* wP, size_t readPos) {
     return continuation(wP->outP, at) != at;
 }
 
+// The name of the directive whose "#" is at hashP, read as compilers read
+// it: blanks, comments and backslash-newlines may stand before and inside
+// it; a carriage return ends the line there (compilers take a lone one for a
+// line end too), so "#\rendif" names nothing. Names longer than any
+// conditional's are cut short, which is all the caller needs.
+std::string directive_name(const char* hashP) {
+    std::string name;
+    const char* p = hashP + 1;
+    while (name.size() < 16) {
+        if (*p == ' ' || *p == '\t' || *p == '\f' || *p == '\v') {
+            if (!name.empty())
+                break;
+            ++p;
+        } else if (p[0] == '/' && p[1] == '*') {
+            const char* closeP = strstr(p + 2, "*/");
+            if (closeP == nullptr || !name.empty())
+                break;
+            p = closeP + 2;
+        } else if (*p == '\\') {
+            const char* q = p + 1;
+            while (blank(*q) && *q != '\r')
+                ++q;
+            if (*q == '\r' && q[1] == '\n')
+                ++q;
+            if (*q != '\n')
+                break;
+            p = q + 1;
+        } else if (isalnum(static_cast<unsigned char>(*p)) || *p == '_') {
+            name += *p++;
+        } else {
+            break;
+        }
+    }
+    return name;
+}
+
 // A directive at a line's start, in the text written.
 void walkT::directive(const char* hashP) {
-    const char* p = hashP + 1;
-    while (blank(*p))
-        ++p;
-    size_t n = identifier_length(p);
-    auto is = [&](const char* wordP) { return n == strlen(wordP) && strncmp(p, wordP, n) == 0; };
+    const std::string name = directive_name(hashP);
+    auto is = [&](const char* wordP) { return name == wordP; };
     if (is("if") || is("ifdef") || is("ifndef")) {
         regions.push_back(++regionsMade);
     } else if (is("else") || is("elif") || is("elifdef") || is("elifndef")) {

@@ -204,6 +204,14 @@ TEST(LopwortSource, GuardsGoAroundWholeConstructsOnly) {
          "int f(void)\n#if X\n{ return 1; }\n#else\n{ return 2; }\n#endif\n"},
         {"#if X\nint f(void) { return 1; }\n#endif\n", rec(2, 1, 2, 26),
          "#if X\n" + kStart + "int f(void) { return 1; }" + kEnd + "\n#endif\n"},
+        // Directives as compilers read them: a comment may stand before the
+        // name, while a carriage return ends the line ("#" alone, then text).
+        {"int f(void)\n#/* c */ if X\n{ return 1; }\n#else\n{ return 2; }\n#endif\n",
+         rec(1, 1, 5, 14),
+         "int f(void)\n#/* c */ if X\n{ return 1; }\n#else\n{ return 2; }\n#endif\n"},
+        {"int f(void)\n#if X\n{ return 1; }\n#\rendif\n#else\n{ return 2; }\n#endif\n",
+         rec(1, 1, 6, 14),
+         "int f(void)\n#if X\n{ return 1; }\n#\rendif\n#else\n{ return 2; }\n#endif\n"},
         // Nor does a guard go into a directive, or before one.
         {"#define F(x) x; int f(void) { return 0; }\n", rec(1, 18, 1, 43),
          "#define F(x) x; int f(void) { return 0; }\n"},
