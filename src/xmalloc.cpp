@@ -11,13 +11,6 @@
 // Under AddressSanitizer an emptied arena block is poisoned until it is
 // handed out again, so that a pointer kept across arena_release_all is
 // caught when it is used.
-#if defined(__SANITIZE_ADDRESS__)
-#define LOPWORT_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LOPWORT_ASAN 1
-#endif
-#endif
 #ifdef LOPWORT_ASAN
 #include <sanitizer/asan_interface.h>
 #define ARENA_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)

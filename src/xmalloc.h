@@ -6,6 +6,18 @@
 
 #include <cstddef>
 
+// Whether AddressSanitizer is built in (GCC and clang say so differently):
+// the arena then poisons what it gives back, and checks that need real
+// address-space limits, which the sanitizer's own mappings defeat, know to
+// stand aside.
+#if defined(__SANITIZE_ADDRESS__)
+#define LOPWORT_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LOPWORT_ASAN 1
+#endif
+#endif
+
 void* xmalloc1(unsigned int size);
 void* xrealloc1(void* oldP, unsigned int size);
 void xfree1(void** oldPP);

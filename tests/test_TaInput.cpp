@@ -9,17 +9,10 @@
 #include "RelationClass.h"
 #include "RelationInstance.h"
 #include "cli.h"
+#include "xmalloc.h"
 
 #include <gtest/gtest.h>
 #include <random>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define LOPWORT_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LOPWORT_ASAN 1
-#endif
-#endif
 
 using namespace std::string_literals;
 
