@@ -29,6 +29,8 @@ CEntityInstance* g_headP = nullptr;
 
 namespace {
 
+template <class T> using BigVector = std::vector<T, TableAllocator<T>>;
+
 bool isFunctionClass(const char* idP) {
     return idP != nullptr && (strcmp(idP, "GF") == 0 || strcmp(idP, "LF") == 0 ||
                               strcmp(idP, "VF") == 0);
@@ -82,7 +84,7 @@ void merge(CEntityInstance* eP, CEntityInstance* survivorP) {
 // reads a survivor only when the hashes agree.
 class SurvivorIndex {
   public:
-    explicit SurvivorIndex(const std::vector<CEntityInstance*>& survivors)
+    explicit SurvivorIndex(const BigVector<CEntityInstance*>& survivors)
         : m_survivors(survivors), m_slots(1024), m_count(0) {}
 
     // The survivor that eP merges into, or null after entering eP as the
@@ -113,12 +115,12 @@ class SurvivorIndex {
         uint32_t hash = 0; // 0 for an empty slot
         uint32_t index = 0;
     };
-    const std::vector<CEntityInstance*>& m_survivors;
-    std::vector<Slot> m_slots;
+    const BigVector<CEntityInstance*>& m_survivors;
+    BigVector<Slot> m_slots;
     size_t m_count;
 
     void grow() {
-        std::vector<Slot> slots(m_slots.size() * 2);
+        BigVector<Slot> slots(m_slots.size() * 2);
         size_t mask = slots.size() - 1;
         for (const Slot& s : m_slots) {
             if (s.hash == 0)
@@ -177,8 +179,8 @@ void consolidate_classes(CEntityClass* classListP) {
     // containment, and so change the path of an entity met later). It is
     // merged into the first survivor with the same path, line, class and
     // label, which is the one the head-first insertion would reach first.
-    std::vector<CEntityInstance*> survivors;
-    std::vector<Place> places;
+    BigVector<CEntityInstance*> survivors;
+    BigVector<Place> places;
     {
         SurvivorIndex index(survivors);
         IdentityHasher hasher;
@@ -308,7 +310,7 @@ bool enter(CEntityInstance* eP, int depth) {
 void visit(CEntityInstance* startP, int startDepth) {
     if (!enter(startP, startDepth))
         return;
-    std::vector<Frame> stack;
+    BigVector<Frame> stack;
     stack.push_back({startP, startDepth, Frame::Address, nullptr, nullptr});
     while (!stack.empty()) {
         Frame& f = stack.back();

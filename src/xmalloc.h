@@ -18,6 +18,8 @@
 #endif
 #endif
 
+[[noreturn]] void outofmemory();
+
 void* xmalloc1(unsigned int size);
 void* xrealloc1(void* oldP, unsigned int size);
 void xfree1(void** oldPP);
@@ -39,6 +41,23 @@ char* arena_strdup(const char* stringP, size_t n);
 // them; table_free takes the same size back.
 void* table_alloc(size_t size);
 void table_free(void* p, size_t size);
+
+// An allocator for the large working vectors of the analysis (millions of
+// entries, grown by doubling): their memory comes from table_alloc, so that
+// it arrives in huge pages rather than one small-page fault per 4 KiB.
+template <class T> struct TableAllocator {
+    typedef T value_type;
+    TableAllocator() = default;
+    template <class U> TableAllocator(const TableAllocator<U>&) {}
+    T* allocate(size_t n) {
+        if (n > static_cast<size_t>(-1) / sizeof(T))
+            outofmemory();
+        return static_cast<T*>(table_alloc(n * sizeof(T)));
+    }
+    void deallocate(T* p, size_t n) { table_free(p, n * sizeof(T)); }
+    template <class U> bool operator==(const TableAllocator<U>&) const { return true; }
+    template <class U> bool operator!=(const TableAllocator<U>&) const { return false; }
+};
 
 // Gives every block of the arena back. Whatever lives there (fact objects,
 // interned texts, the cache tables) must have been forgotten first; only a
