@@ -47,10 +47,8 @@ Slot* newTable(unsigned width) {
     return static_cast<Slot*>(table_alloc(sizeof(Slot) * static_cast<size_t>(width)));
 }
 
-void grow() {
-    if (g_width > 0x7fffffffu)
-        outofmemory();
-    unsigned width = g_width * 2;
+// Rehashes into a table of the given width, a larger power of two.
+void rehash(unsigned width) {
     Slot* tableP = newTable(width);
     for (unsigned i = 0; i < g_width; ++i) {
         const Slot& s = g_tableP[i];
@@ -66,7 +64,26 @@ void grow() {
     g_width = width;
 }
 
+void grow() {
+    if (g_width > 0x7fffffffu)
+        outofmemory();
+    rehash(g_width * 2);
+}
+
 } // namespace
+
+void attributeCacheReserve(size_t pairs) {
+    if (pairs > 0x40000000u)
+        return;
+    unsigned width = g_width > 0 ? g_width : kStartWidth;
+    while (width / 4 * 3 < pairs)
+        width *= 2;
+    if (g_tableP == nullptr)
+        g_tableP = newTable(width);
+    else if (width > g_width)
+        rehash(width);
+    g_width = width;
+}
 
 attributeListT* getAttributeListEntry() {
     if (g_entriesLeft == 0) {

@@ -5,6 +5,7 @@
 // that line.
 #include "TAStreamTokenizer.h"
 
+#include "AttributeCache.h"
 #include "stringcache.h"
 #include "util.h"
 #include "xmalloc.h"
@@ -92,9 +93,12 @@ void CStreamTokenizer::open(const char* filenameP) {
             fclose(m_F);
             m_F = nullptr;
         }
-        // Fact files hold a distinct text every couple of hundred bytes.
-        if (m_F != nullptr && statted && S_ISREG(st.st_mode))
+        // Fact files hold a distinct text every couple of hundred bytes, and
+        // a distinct attribute every few hundred.
+        if (m_F != nullptr && statted && S_ISREG(st.st_mode)) {
             stringCacheReserve(static_cast<size_t>(st.st_size) / 256);
+            attributeCacheReserve(static_cast<size_t>(st.st_size) / 512);
+        }
         if (m_F == nullptr) {
             fprintf(stderr, "Can't open %s\n", m_filenameP);
             error_exit(2);

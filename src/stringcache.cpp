@@ -101,10 +101,8 @@ Slot* newTable(unsigned width) {
     return static_cast<Slot*>(table_alloc(sizeof(Slot) * static_cast<size_t>(width)));
 }
 
-void grow() {
-    if (g_width > 0x7fffffffu)
-        outofmemory();
-    unsigned width = g_width * 2;
+// Rehashes into a table of the given width, a larger power of two.
+void rehash(unsigned width) {
     Slot* tableP = newTable(width);
     for (unsigned i = 0; i < g_width; ++i) {
         const Slot& s = g_tableP[i];
@@ -119,6 +117,12 @@ void grow() {
     g_tableP = tableP;
     g_width = width;
     ++g_generation;
+}
+
+void grow() {
+    if (g_width > 0x7fffffffu)
+        outofmemory();
+    rehash(g_width * 2);
 }
 
 unsigned g_reserve = STRING_CACHE_WIDTH;
@@ -199,10 +203,14 @@ const char* stringCache(const char* stringP) {
 }
 
 void stringCacheReserve(size_t texts) {
-    if (g_tableP != nullptr || texts > 0x40000000u)
+    if (texts > 0x40000000u)
         return;
     while (g_reserve / 4 * 3 < texts)
         g_reserve *= 2;
+    // A table already made for the first few texts (class names) is moved
+    // at once, rather than doubled a dozen times while a large file loads.
+    if (g_tableP != nullptr && g_width < g_reserve)
+        rehash(g_reserve);
 }
 
 void stringCachePrefetch(uint32_t hash) {

@@ -23,9 +23,9 @@ const char* stringCache(const char* stringP);
 // must hold no NUL byte within those lth bytes.
 const char* stringCache(const char* stringP, unsigned lth);
 
-// Makes room for about that many texts from the start, when nothing has been
-// interned yet, so that a large input does not pay for doubling the table
-// step by step; a wrong guess costs only room or later doubling.
+// Makes room for about that many texts at once, so that a large input does
+// not pay for doubling the table step by step; a wrong guess costs only room
+// or later doubling.
 void stringCacheReserve(size_t texts);
 
 // For a reader that takes many texts at once: it hashes them all (cacheHash

@@ -31,6 +31,9 @@ TEST(AttributeCache, GrowthKeepsPairsShared) {
         made.push_back(attributeCache(id, stringCache(("_Z" + std::to_string(i)).c_str())));
     for (int i = 0; i < 60000; ++i)
         ASSERT_EQ(attributeCache(id, stringCache(("_Z" + std::to_string(i)).c_str())), made[i]);
+    attributeCacheReserve(2000000); // after pairs are in: they move with the table
+    for (int i = 0; i < 60000; ++i)
+        ASSERT_EQ(attributeCache(id, stringCache(("_Z" + std::to_string(i)).c_str())), made[i]);
 }
 
 TEST(AttributeCache, ListEntriesAreDistinctAcrossBlocks) {
