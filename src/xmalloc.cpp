@@ -103,9 +103,9 @@ size_t g_arenaLeft = 0;
 
 // Fresh memory is dear: the first write to each page makes the kernel clear
 // it (and, on a virtual machine, the host back it), which costs a large fact
-// base about a tenth of its loading time. Once the arena has taken a few
-// standard blocks, so that a big input is coming, a helper thread maps and
-// writes the next few blocks ahead of need; the clearing then runs on
+// base about a tenth of its loading time. Once the arena has taken 128 MiB
+// in standard blocks, so that a big input is coming, a helper thread maps
+// and writes the next two blocks ahead of need; the clearing then runs on
 // another core while the loader reads on. Small runs never start it.
 class BlocksAhead {
   public:
@@ -128,8 +128,8 @@ class BlocksAhead {
     }
 
   private:
-    static const int kStartAfter = 4;
-    static const int kAhead = 4;
+    static const int kStartAfter = 16;
+    static const int kAhead = 2;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     void* m_ready[kAhead] = {};
