@@ -14,6 +14,7 @@
 #include "RelationInstance.h"
 #include "TaInput.h"
 #include "signature.h"
+#include "stringcache.h"
 
 #include <cstring>
 #include <string>
@@ -23,20 +24,41 @@
 
 namespace {
 
-// The two long-lived parsers: signature1 holds the function being resolved,
-// signature2 each name compared with it.
-Csignature* signature1P = nullptr;
-Csignature* signature2P = nullptr;
-// The resolution whose function signature1 holds now; a nested resolution
-// parses another name into it, so the outer one parses again when resumed.
-const void* g_signature1OwnerP = nullptr;
-
 bool hasType(CEntityInstance* eP, const char* typeP) { return strcmp(eP->getType(), typeP) == 0; }
 
-bool parses(Csignature* sP, CEntityInstance* eP) {
+// What resolution asks of an entity's mangled name, worked out once per
+// entity: every virtual function of a hierarchy walks the same tables, so the
+// same names would otherwise be parsed again and again (seven times each on
+// a generated program). Renderings are interned, so equal ones are one
+// pointer; null where the name has no such part.
+struct NameFacts {
+    bool parsed;             // there is a "mangle" and it parses
+    const char* classNameP;  // its class
+    const char* functionNameP; // its function's name, which overriders share
+};
+
+std::unordered_map<CEntityInstance*, NameFacts>* g_namesP =
+    new std::unordered_map<CEntityInstance*, NameFacts>();
+
+const NameFacts& namesOf(CEntityInstance* eP) {
+    auto it = g_namesP->find(eP);
+    if (it != g_namesP->end())
+        return it->second;
+    static Csignature* parserP = new Csignature();
+    NameFacts facts = {false, nullptr, nullptr};
     const char* mangleP = eP->getAttribute("mangle");
-    return mangleP != nullptr && sP->signature(mangleP) != nullptr;
+    if (mangleP != nullptr && parserP->signature(mangleP) != nullptr) {
+        facts.parsed = true;
+        if (const char* nameP = parserP->get_classname())
+            facts.classNameP = stringCache(nameP);
+        if (const char* nameP = parserP->get_function_name())
+            facts.functionNameP = stringCache(nameP);
+    }
+    return g_namesP->emplace(eP, facts).first->second;
 }
+
+// Whether both renderings exist and are equal.
+bool same(const char* oneP, const char* twoP) { return oneP != nullptr && oneP == twoP; }
 
 bool isCVF(CRelationInstance* relP) { return strcmp(relP->getRelationClass()->getId(), "CVF") == 0; }
 
@@ -73,13 +95,11 @@ std::unordered_map<std::string, CEntityInstance*>* g_tablesByClassP = nullptr;
 CEntityInstance* tableByClassName(const char* classnameP) {
     if (g_tablesByClassP == nullptr) {
         g_tablesByClassP = new std::unordered_map<std::string, CEntityInstance*>();
-        Csignature parser;
         for (CEntityClass* classP = ta.getEntityClass(nullptr); classP; classP = classP->m_nextP) {
             for (CEntityInstance* eP = classP->m_entityInstancesP; eP; eP = eP->m_nextInClassP) {
-                if (!hasType(eP, "TV") || !parses(&parser, eP))
+                if (!hasType(eP, "TV"))
                     continue;
-                const char* nameP = parser.get_classname();
-                if (nameP)
+                if (const char* nameP = namesOf(eP).classNameP)
                     g_tablesByClassP->emplace(nameP, eP);
             }
         }
@@ -106,12 +126,8 @@ bool resolvedBelow(CEntityInstance* functionP, CEntityInstance* addrP) {
 
 class CVirtualResolution : public CResolution {
   public:
-    explicit CVirtualResolution(CEntityInstance* functionP) : m_functionP(functionP) {}
-    // A later resolution may be given this one's address.
-    ~CVirtualResolution() override {
-        if (g_signature1OwnerP == this)
-            g_signature1OwnerP = nullptr;
-    }
+    explicit CVirtualResolution(CEntityInstance* functionP)
+        : m_functionP(functionP), m_nameP(nullptr) {}
 
     // Finds the classes to descend from; false when there is none.
     bool start();
@@ -133,6 +149,7 @@ class CVirtualResolution : public CResolution {
     };
 
     CEntityInstance* m_functionP;
+    const char* m_nameP; // the function's name, as namesOf renders it
     std::vector<CEntityInstance*> m_roots; // type information of the classes to descend from
     std::vector<CEntityInstance*> m_rootAddrs;
     size_t m_nextRoot = 0;
@@ -141,7 +158,6 @@ class CVirtualResolution : public CResolution {
     CRelationInstance* m_slotP = nullptr;        // the next slot of the current table
 
     void addRoot(CEntityInstance* vtableP);
-    bool reparse();
     CEntityInstance* nextSlot();
     bool enterClass(CEntityInstance* typeinfoP);
     // Whether the classes below the level need no walking (Level::covered).
@@ -169,16 +185,11 @@ void CVirtualResolution::addRoot(CEntityInstance* vtableP) {
     m_rootAddrs.push_back(addrP);
 }
 
-bool CVirtualResolution::reparse() {
-    if (g_signature1OwnerP == this)
-        return true;
-    g_signature1OwnerP = this;
-    return parses(signature1P, m_functionP);
-}
-
 bool CVirtualResolution::start() {
-    if (!reparse())
+    const NameFacts& function1 = namesOf(m_functionP);
+    if (!function1.parsed)
         return false;
+    m_nameP = function1.functionNameP;
     // The function's own class: the table that holds its address and has its
     // class name; without one, the table of that class name.
     CEntityInstance* fa1P = containedOfType(m_functionP, "FA");
@@ -187,15 +198,13 @@ bool CVirtualResolution::start() {
         for (CRelationInstance* relP = fa1P->m_dstRelListP; relP && !vtable1P;
              relP = relP->m_next_dstP) {
             CEntityInstance* srcP = relP->m_srcP;
-            if (hasType(srcP, "TV") && parses(signature2P, srcP) &&
-                signature1P->same_class(signature2P))
+            if (hasType(srcP, "TV") && same(function1.classNameP, namesOf(srcP).classNameP))
                 vtable1P = srcP;
         }
     }
     if (vtable1P == nullptr) {
-        const char* classnameP = signature1P->get_classname();
-        if (classnameP)
-            vtable1P = tableByClassName(std::string(classnameP).c_str());
+        if (function1.classNameP)
+            vtable1P = tableByClassName(function1.classNameP);
     }
     if (vtable1P)
         addRoot(vtable1P);
@@ -240,14 +249,11 @@ CEntityInstance* CVirtualResolution::nextSlot() {
         CEntityInstance* function2P = fa2P->getParent();
         if (function2P != nullptr && function2P->m_visited != 0 && !m_levels.empty() &&
             resolvedBelow(function2P, m_levels.back().addrP) && hasType(function2P, "VF") &&
-            reparse() && parses(signature2P, function2P) &&
-            signature1P->same_function_name(signature2P))
+            same(m_nameP, namesOf(function2P).functionNameP))
             m_levels.back().covered = true;
         if (function2P == nullptr || function2P->m_visited != 0 || !hasType(function2P, "VF"))
             continue;
-        if (!reparse())
-            return nullptr;
-        if (parses(signature2P, function2P) && signature1P->same_function_name(signature2P)) {
+        if (same(m_nameP, namesOf(function2P).functionNameP)) {
             if (!m_levels.empty())
                 m_levels.back().handed.push_back(function2P);
             return function2P;
@@ -304,10 +310,6 @@ CResolution* handle_polymorphism(CEntityInstance* function1P, int depth) {
         called = isCVF(relP);
     if (!called)
         return nullptr;
-    if (signature1P == nullptr) {
-        signature1P = new Csignature();
-        signature2P = new Csignature();
-    }
     CVirtualResolution* resolutionP = new CVirtualResolution(function1P);
     if (!resolutionP->start()) {
         delete resolutionP;
