@@ -323,8 +323,12 @@ void visit(CEntityInstance* startP, int startDepth) {
             // each is usually a miss: ask for the first few at once.
             {
                 CRelationInstance* relP = f.cursorP;
-                for (int i = 0; relP && i < 16; ++i, relP = relP->m_next_srcP)
+                for (int i = 0; relP && i < 16; ++i, relP = relP->m_next_srcP) {
                     __builtin_prefetch(&relP->m_dstP->m_visited);
+                    // Its uses are read as soon as the walk enters it, and
+                    // the entity's lines split anywhere.
+                    __builtin_prefetch(&relP->m_dstP->m_srcRelListP);
+                }
             }
             const char* typeP = f.eP->getType();
             if ((typeP[0] == 'F' || typeP[0] == 'V') && typeP[1] == 'A') {
