@@ -4,6 +4,7 @@
 #include "LandscapeTokenStream.h"
 
 #include "AttributeCache.h"
+#include "LandscapeTokenStream_ahead.h"
 #include "EntityCache.h"
 #include "EntityClass.h"
 #include "EntityInstance.h"
@@ -17,8 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
-
+#include <new>
 #include <strings.h>
 
 CLandscapeTokenStream::CLandscapeTokenStream(CTAInput* taP)
@@ -171,79 +171,130 @@ int CLandscapeTokenStream::nextFactTriple() {
 // hashed, the string cache is asked for all their slots, and only then are
 // they interned in order; the entity behind each is asked for too.
 int CLandscapeTokenStream::nextFactBatch() {
-    struct Word {
-        int offset, lth;
-        uint32_t hash;
-    };
-    Word words[FACT_BATCH * 3];
-    int lines[FACT_BATCH];
-    int nWords = 0, nTriples = 0, used = 0;
-    m_batchEnd = 0;
-    m_batchErrorP = nullptr;
+    if (!m_aheadP) {
+        // A slot for every 64 KiB of input, from 64 to 4096 (3 KiB each).
+        unsigned slots = 64;
+        size_t bytes = inputSize() > 0 ? inputSize() : size_t(64) << 20;
+        while (slots < 4096 && (size_t(slots) << 16) < bytes)
+            slots *= 2;
+        m_aheadP.reset(new CFactReadAhead(this, slots));
+    }
+    CRawFactBatch& b = m_aheadP->take();
+    int n = applyRawFactBatch(b);
+    bool last = b.last;
+    m_aheadP->release();
+    if (last)
+        m_aheadP.reset();
+    return n;
+}
+
+void CLandscapeTokenStream::readRawFactBatch(CRawFactBatch& b) {
+    // The loading thread read this slot last: take its lines back for
+    // writing all at once, rather than one stalled store at a time.
+    for (size_t at = 0; at < sizeof b; at += 64)
+        __builtin_prefetch(reinterpret_cast<char*>(&b) + at, 1);
+    for (size_t at = 0; at < b.text.capacity(); at += 64)
+        __builtin_prefetch(b.text.data() + at, 1);
+    b.text.clear();
+    b.nWords = b.nTriples = 0;
+    b.end = 0;
+    b.errorP = nullptr;
+    b.header = false;
+    b.pendingSvalP = nullptr;
     // Appends the word just read to the batch's text.
     auto keep = [&](int lth) {
-        appendBatchText(used, lth);
-        words[nWords++] = {used, lth, 0};
-        used += lth;
+        if (b.text.size() + static_cast<size_t>(lth) > (1u << 30))
+            fail(4, "Out of memory\n");
+        b.words[b.nWords++] = {b.keep(m_bufP, lth), lth, 0};
     };
-    while (nTriples < FACT_BATCH) {
-        m_startLineno = m_lineno;
+    while (b.nTriples < FACT_BATCH) {
+        b.startLineno = m_lineno;
         int lth = 0;
         int t = nextRawToken(&lth);
         if (t == TT_EOF) {
-            m_batchEnd = 1;
+            b.end = 1;
             break;
         }
         if (t != TT_WORD) {
-            m_batchErrorP = "Expecting word token";
+            b.errorP = "Expecting word token";
             break;
         }
         keep(lth);
         if (nextRawToken(&lth) != TT_WORD) {
-            m_batchErrorP = "Expecting word token";
-            --nWords;
+            b.errorP = "Expecting word token";
+            --b.nWords;
             break;
         }
         keep(lth);
         t = nextRawToken(&lth);
         if (t == TT_COLON) {
             // The next header: its two words wait for nextSection.
-            Word& w1 = words[nWords - 2];
-            Word& w2 = words[nWords - 1];
-            const char* word1P = stringCache(m_batchTextP + w1.offset, static_cast<unsigned>(w1.lth));
-            const char* word2P = stringCache(m_batchTextP + w2.offset, static_cast<unsigned>(w2.lth));
-            pendHeader(word1P, word2P);
-            nWords -= 2;
-            m_batchEnd = 1;
+            b.headerWords[0] = b.words[b.nWords - 2];
+            b.headerWords[1] = b.words[b.nWords - 1];
+            b.header = true;
+            b.nWords -= 2;
+            b.end = 1;
             break;
         }
         if (t != TT_WORD) {
-            m_batchErrorP = "Error in tuple parse";
-            nWords -= 2;
+            b.errorP = "Error in tuple parse";
+            b.nWords -= 2;
             break;
         }
         keep(lth);
-        lines[nTriples++] = m_lineno;
+        b.lines[b.nTriples++] = m_lineno;
     }
-    for (int i = 0; i < nWords; ++i) {
-        words[i].hash = cacheHash(m_batchTextP + words[i].offset, static_cast<unsigned>(words[i].lth));
-        stringCachePrefetch(words[i].hash);
+    for (int i = 0; i < b.nWords; ++i)
+        b.words[i].hash = cacheHash(b.text.data() + b.words[i].offset,
+                                    static_cast<unsigned>(b.words[i].lth));
+    b.pendingSvalP = m_pendingSvalP;
+}
+
+// The loading thread's half: what the tokenizer would have printed, a fatal
+// error of the tokenizer, then the words interned and the triples in m_batch.
+int CLandscapeTokenStream::applyRawFactBatch(CRawFactBatch& b) {
+    for (const CTokenizerMessage& m : b.messages)
+        fputs(m.text.c_str(), m.streamP);
+    if (b.failure) {
+        try {
+            std::rethrow_exception(b.failure);
+        } catch (const CTokenizerExit& e) {
+            error_exit(e.code);
+        } catch (const std::bad_alloc&) {
+            outofmemory();
+        }
     }
-    for (int i = 0; i < nWords; ++i)
-        stringCachePrefetchText(words[i].hash);
+    m_batchEnd = b.end;
+    m_batchErrorP = b.errorP;
+    m_startLineno = b.startLineno;
+    const char* textP = b.text.data();
+    if (b.last && b.pendingSvalP != nullptr)
+        m_svalP = stringCache(b.pendingSvalP);
+    if (b.header) {
+        const CRawFactBatch::Word& w1 = b.headerWords[0];
+        const CRawFactBatch::Word& w2 = b.headerWords[1];
+        const char* word1P = stringCache(textP + w1.offset, static_cast<unsigned>(w1.lth));
+        const char* word2P = stringCache(textP + w2.offset, static_cast<unsigned>(w2.lth));
+        pendHeader(word1P, word2P);
+    }
+    for (int i = 0; i < b.nWords; ++i)
+        stringCachePrefetch(b.words[i].hash);
+    for (int i = 0; i < b.nWords; ++i)
+        stringCachePrefetchText(b.words[i].hash);
     const char* interned[FACT_BATCH * 3];
-    for (int i = 0; i < nWords; ++i) {
+    for (int i = 0; i < b.nWords; ++i) {
         void* userP = nullptr;
-        interned[i] = stringCacheHashed(m_batchTextP + words[i].offset,
-                                        static_cast<unsigned>(words[i].lth), words[i].hash, &userP);
+        interned[i] = stringCacheHashed(textP + b.words[i].offset,
+                                        static_cast<unsigned>(b.words[i].lth), b.words[i].hash,
+                                        &userP);
         // An entity is filed there as itself (low bit clear): its lists are
         // what the triple will change.
         if (userP != nullptr && (reinterpret_cast<uintptr_t>(userP) & 1) == 0)
             __builtin_prefetch(&static_cast<CEntityInstance*>(userP)->m_srcRelListP, 1);
     }
-    for (int i = 0; i < nTriples; ++i) {
-        m_batch[i] = {interned[3 * i], interned[3 * i + 1], interned[3 * i + 2], lines[i]};
-    }
+    int nTriples = b.nTriples;
+    for (int i = 0; i < nTriples; ++i)
+        m_batch[i] = {interned[3 * i], interned[3 * i + 1], interned[3 * i + 2], b.lines[i]};
     if (nTriples > 0) {
         m_verbP = m_batch[nTriples - 1].verbP;
         m_objectP = m_batch[nTriples - 1].objectP;

@@ -10,10 +10,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
 class CEntityCache;
+class CFactReadAhead;
+struct CRawFactBatch;
 class CEntityInstance;
 class CLandscapeObject;
 class CTAInput;
@@ -36,6 +39,11 @@ struct CFactTriple {
 
 class CLandscapeTokenStream : public CStreamTokenizer {
   public:
+    // While a run of fact batches is read ahead, the reader thread works on
+    // the tokenizer's fields above and the loading thread writes the fields
+    // below (each batch's triples): they must not share a cache line, or
+    // every character read would wait for the line to come back.
+    char m_apart[128];
     CTAInput* m_taInputP;
     CEntityCache* m_entityCacheP;
     // A header that a section body met as its next record: its two words
@@ -63,11 +71,17 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     // the program; once its triples have been applied, endFactBatch acts on
     // that: it returns 0 when the section has ended (a header may be
     // pending), 1 when more triples may follow, and reports a fatal error as
-    // nextFactTriple would have, at the same point of the input.
+    // nextFactTriple would have, at the same point of the input. The words
+    // are read and hashed ahead on a thread of its own (see
+    // LandscapeTokenStream_ahead.h) from the first batch of a run to the
+    // last; in between, nothing else may use the tokenizer.
     static const int FACT_BATCH = 32;
     CFactTriple m_batch[FACT_BATCH];
     int nextFactBatch();
     int endFactBatch();
+    // The reader thread's half of nextFactBatch: the words of the next batch
+    // into b, touching nothing but the tokenizer and b.
+    void readRawFactBatch(CRawFactBatch& b);
     void processSchemeAttributes();
     void processFactAttributes();
     void parseAttributes(CLandscapeObject* targetP);
@@ -82,6 +96,8 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     char* m_batchTextP; // the batch's words, read before they are interned
     int m_batchTextSize;
     void appendBatchText(int used, int lth);
+    std::unique_ptr<CFactReadAhead> m_aheadP; // while a run of batches is read
+    int applyRawFactBatch(CRawFactBatch& b);
 
     struct BatchWord {
         int offset, lth;

@@ -61,7 +61,8 @@ const char* unterminatedText(int q) {
 CStreamTokenizer::CStreamTokenizer()
     : m_F(nullptr), m_filenameP(nullptr), m_peekc(' '), m_pushedBack(0), m_escaped(0),
       m_buf_size(kInitialBufSize), m_bufP(nullptr), m_ttype(' '), m_svalP(nullptr), m_lineno(0),
-      m_inP(nullptr), m_inPosP(nullptr), m_inEndP(nullptr), m_inSize(0), m_inEof(0) {
+      m_deferP(nullptr), m_pendingSvalP(nullptr), m_inP(nullptr), m_inPosP(nullptr), m_inEndP(nullptr), m_inSize(0), m_inEof(0),
+      m_inputSize(0) {
     if (m_ctypeP == nullptr) {
         char* tableP = static_cast<char*>(xmalloc1(256));
         memset(tableP, 0, 256);
@@ -106,6 +107,9 @@ void CStreamTokenizer::open(const char* filenameP) {
     } else {
         m_F = stdin;
     }
+    m_inputSize = 0;
+    if (fstat(fileno(m_F), &st) == 0 && S_ISREG(st.st_mode))
+        m_inputSize = static_cast<size_t>(st.st_size);
     // A small file needs no large block (one byte more than its size lets
     // the first read already see the end).
     if (fstat(fileno(m_F), &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kInputBlock - 1)
@@ -154,17 +158,28 @@ int CStreamTokenizer::refill() {
 // run on part of them and report functions as dead that are not.
 void CStreamTokenizer::readFailed() {
     if (*m_filenameP != '\0')
-        fprintf(stderr, "Can't read %s\n", m_filenameP);
-    else
-        fputs("Can't read standard input\n", stderr);
-    error_exit(2);
+        fail(2, ("Can't read " + std::string(m_filenameP) + "\n").c_str());
+    fail(2, "Can't read standard input\n");
 }
 
 // Texts are interned as NUL-terminated strings, so a NUL byte inside one
 // would silently cut it short; such input is refused instead.
 void CStreamTokenizer::nulInText() {
-    fprintf(stderr, "*** Error (%d): NUL character in input\n", m_lineno);
-    error_exit(1);
+    fail(1, ("*** Error (" + std::to_string(m_lineno) + "): NUL character in input\n").c_str());
+}
+
+void CStreamTokenizer::say(FILE* streamP, const char* textP) {
+    if (m_deferP != nullptr)
+        m_deferP->push_back({streamP, textP});
+    else
+        fputs(textP, streamP);
+}
+
+void CStreamTokenizer::fail(int code, const char* messageP) {
+    say(stderr, messageP);
+    if (m_deferP != nullptr)
+        throw CTokenizerExit{code};
+    error_exit(code);
 }
 
 int CStreamTokenizer::takePlain(int lth, const unsigned char* plainP) {
@@ -300,6 +315,7 @@ int CStreamTokenizer::nextRawToken(int* lthP) {
         return m_ttype;
     }
     m_svalP = nullptr;
+    m_pendingSvalP = nullptr;
     int c;
     for (;;) {
         while (isBlank(m_peekc)) {
@@ -311,7 +327,10 @@ int CStreamTokenizer::nextRawToken(int* lthP) {
         if (c == -1) {
             // Interned anew each time: a harness may empty the string cache
             // between loads, and end of input is met once per file.
-            m_svalP = stringCache("EOF");
+            if (m_deferP != nullptr)
+                m_pendingSvalP = "EOF";
+            else
+                m_svalP = stringCache("EOF");
             return TT_EOF;
         }
         if (isBlank(c))
@@ -324,7 +343,7 @@ int CStreamTokenizer::nextRawToken(int* lthP) {
                     lth = takePlain(lth, kPlain.quoted);
                 c = charToken();
                 if (c == -1) {
-                    fputs(unterminatedText(q), stdout);
+                    say(stdout, unterminatedText(q));
                     break;
                 }
                 if (c == q && !m_escaped)
@@ -369,7 +388,10 @@ int CStreamTokenizer::nextRawToken(int* lthP) {
     }
     *lthP = lth;
     if (lth == 1 && m_bufP[0] == ':') {
-        m_svalP = getString(lth);
+        if (m_deferP != nullptr)
+            m_pendingSvalP = ":";
+        else
+            m_svalP = getString(lth);
         return TT_COLON;
     }
     return TT_WORD;
@@ -523,7 +545,7 @@ const char* CStreamTokenizer::getString(int pos) {
 
 int CStreamTokenizer::enlargeBuffer() {
     if (m_buf_size >= kMaxBufSize)
-        outofmemory();
+        fail(4, "Out of memory\n");
     m_buf_size *= 2;
     m_bufP = static_cast<char*>(xrealloc1(m_bufP, static_cast<unsigned>(m_buf_size)));
     return m_buf_size;

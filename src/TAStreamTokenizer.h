@@ -12,12 +12,26 @@
 #include "LandscapeObject.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // Token types of nextToken; a delimiter is returned as its own character
 // code and the colon as 58.
 const int TT_EOF = -1;
 const int TT_WORD = -2;
 const int TT_COLON = ':';
+
+// What a tokenizer with a message sink throws where it would end the
+// process: the status to end it with, once what came before is applied.
+struct CTokenizerExit {
+    int code;
+};
+
+// A message the tokenizer would have printed, kept for later.
+struct CTokenizerMessage {
+    FILE* streamP;
+    std::string text;
+};
 
 class CStreamTokenizer : public Cobject {
   public:
@@ -31,6 +45,13 @@ class CStreamTokenizer : public Cobject {
     int m_ttype;  // the pushed-back token type
     const char* m_svalP;
     int m_lineno;
+    // Set while nextRawToken runs on a reader thread ahead of the fact base:
+    // messages are kept here instead of printed, a fatal error throws
+    // CTokenizerExit, and the text of an end of input or a colon is not
+    // interned (the string cache belongs to the other thread) but named in
+    // m_pendingSvalP, with m_svalP left null.
+    std::vector<CTokenizerMessage>* m_deferP;
+    const char* m_pendingSvalP;
 
     // Class 2 marks the characters that end a word: white space other than
     // the vertical tab, and the five delimiters.
@@ -47,6 +68,8 @@ class CStreamTokenizer : public Cobject {
     void close();
     const char* filename() const { return m_filenameP; }
     int lineno() const { return m_lineno; }
+    // The size of the input when it is a regular file, else 0.
+    size_t inputSize() const { return m_inputSize; }
 
     int nextToken();
     // The same, except that a word is not interned: its text is left in the
@@ -63,6 +86,10 @@ class CStreamTokenizer : public Cobject {
     // in the text buffer (*lthP bytes), or 0 where nextAVI gives null.
     int nextRawAVI(int* lthP);
 
+    // Prints the message (or keeps it, see m_deferP) and ends the process
+    // with the status.
+    [[noreturn]] void fail(int code, const char* messageP);
+
     int charToken();
     int charAVI();
     const char* getString(int pos);
@@ -76,6 +103,7 @@ class CStreamTokenizer : public Cobject {
     char* m_inEndP;
     int m_inSize; // capacity of the block, fitted to the input at open
     int m_inEof; // end of input seen: never read again
+    size_t m_inputSize;
 
     int readChar() {
         if (m_inPosP < m_inEndP)
@@ -89,6 +117,7 @@ class CStreamTokenizer : public Cobject {
             ++m_lineno;
     }
     [[noreturn]] void readFailed();
+    void say(FILE* streamP, const char* textP);
     int isWordEnd(int c) const { return c >= 0 && m_ctypeP[c] == 2; }
     void store(int pos, int c) {
         if (pos >= m_buf_size)

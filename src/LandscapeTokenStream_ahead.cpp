@@ -1,0 +1,86 @@
+// The ring between the fact-tuple reader thread and the loading thread. Each
+// side sleeps only when it cannot go on: the loading thread when no batch is
+// ready, the reader when the ring is full, and then until half of it is free
+// again, so that a reader far ahead is woken once per many batches rather
+// than once per batch.
+#include "LandscapeTokenStream_ahead.h"
+
+#include <cstring>
+
+int CRawFactBatch::keep(const char* bytesP, int lth) {
+    int offset = static_cast<int>(text.size());
+    text.resize(text.size() + static_cast<size_t>(lth));
+    memcpy(text.data() + offset, bytesP, static_cast<size_t>(lth));
+    return offset;
+}
+
+CFactReadAhead::CFactReadAhead(CLandscapeTokenStream* tsP, unsigned slots)
+    : m_tsP(tsP), m_slots(slots), m_half(slots / 2), m_thread([this] { run(); }) {}
+
+CFactReadAhead::~CFactReadAhead() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop.store(true);
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+// Sleeps until ready() holds or the reader is stopped; false when stopped.
+// The flag is raised before ready() is looked at, and the other side changes
+// its index before it looks at the flag, so one of them always sees the
+// other (all these atomics are sequentially consistent).
+template <class Ready> bool CFactReadAhead::sleepUntil(std::atomic<bool>& waiting, Ready ready) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    waiting.store(true);
+    m_wake.wait(lock, [&] { return m_stop.load() || ready(); });
+    waiting.store(false);
+    return !m_stop.load();
+}
+
+void CFactReadAhead::run() {
+    unsigned head = 0;
+    for (;;) {
+        if (m_stop.load())
+            return;
+        if (head - m_tail.load() == m_slots.size() &&
+            !sleepUntil(m_readerWaiting, [&] { return head - m_tail.load() <= m_half; }))
+            return;
+        CRawFactBatch& b = m_slots[head & (m_slots.size() - 1)];
+        b.messages.clear();
+        b.failure = nullptr;
+        m_tsP->m_deferP = &b.messages;
+        try {
+            m_tsP->readRawFactBatch(b);
+            b.last = b.end != 0 || b.errorP != nullptr;
+        } catch (...) {
+            b.failure = std::current_exception();
+            b.last = true;
+        }
+        if (b.last)
+            m_tsP->m_deferP = nullptr; // the tokenizer goes back to the loading thread
+        m_head.store(++head);
+        if (m_takerWaiting.load()) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_wake.notify_all();
+        }
+        if (b.last)
+            return;
+    }
+}
+
+CRawFactBatch& CFactReadAhead::take() {
+    unsigned tail = m_tail.load();
+    if (m_head.load() == tail)
+        sleepUntil(m_takerWaiting, [&] { return m_head.load() != tail; });
+    return m_slots[tail & (m_slots.size() - 1)];
+}
+
+void CFactReadAhead::release() {
+    unsigned tail = m_tail.load() + 1;
+    m_tail.store(tail);
+    if (m_readerWaiting.load() && m_head.load() - tail <= m_half) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_wake.notify_all();
+    }
+}
