@@ -24,26 +24,22 @@
 CLandscapeTokenStream::CLandscapeTokenStream(CTAInput* taP)
     : m_taInputP(taP), m_entityCacheP(taP->m_entityCacheP), m_token1P(nullptr),
       m_token2P(nullptr), m_ttype3(0), m_startLineno(-1), m_verbP(nullptr), m_objectP(nullptr),
-      m_subjectP(nullptr), m_relations(0), m_batchEnd(0), m_batchErrorP(nullptr),
-      m_batchTextP(nullptr), m_batchTextSize(0) {}
+      m_subjectP(nullptr), m_relations(0), m_batchEnd(0), m_batchErrorP(nullptr),      m_aheadP(nullptr) {}
 
-// Only a process that loads many fact bases destroys a reader.
-CLandscapeTokenStream::~CLandscapeTokenStream() { free(m_batchTextP); }
+// Only a process that loads many fact bases destroys a reader; the reader
+// thread is stopped first (a member), then the tokenizer goes (the base).
+CLandscapeTokenStream::~CLandscapeTokenStream() {}
 
-// Copies the word just read (lth bytes of the token buffer) to position used
-// of the batch's text, growing it as needed.
-void CLandscapeTokenStream::appendBatchText(int used, int lth) {
-    if (m_batchTextP == nullptr || used + lth > m_batchTextSize) {
-        int size = m_batchTextSize > 0 ? m_batchTextSize : 4096;
-        while (used + lth > size) {
-            if (size > (1 << 29))
-                outofmemory();
-            size *= 2;
-        }
-        m_batchTextP = static_cast<char*>(xrealloc1(m_batchTextP, static_cast<unsigned>(size)));
-        m_batchTextSize = size;
+CFactReadAhead& CLandscapeTokenStream::ahead() {
+    if (!m_aheadP) {
+        // A slot for every 64 KiB of input, from 64 to 4096 (a few KiB each).
+        unsigned slots = 64;
+        size_t bytes = inputSize() > 0 ? inputSize() : size_t(64) << 20;
+        while (slots < 4096 && (size_t(slots) << 16) < bytes)
+            slots *= 2;
+        m_aheadP.reset(new CFactReadAhead(this, slots));
     }
-    memcpy(m_batchTextP + used, m_bufP, static_cast<size_t>(lth));
+    return *m_aheadP;
 }
 
 void CLandscapeTokenStream::fatal(const char* whatP) {
@@ -171,41 +167,28 @@ int CLandscapeTokenStream::nextFactTriple() {
 // hashed, the string cache is asked for all their slots, and only then are
 // they interned in order; the entity behind each is asked for too.
 int CLandscapeTokenStream::nextFactBatch() {
-    if (!m_aheadP) {
-        // A slot for every 64 KiB of input, from 64 to 4096 (3 KiB each).
-        unsigned slots = 64;
-        size_t bytes = inputSize() > 0 ? inputSize() : size_t(64) << 20;
-        while (slots < 4096 && (size_t(slots) << 16) < bytes)
-            slots *= 2;
-        m_aheadP.reset(new CFactReadAhead(this, slots));
-    }
-    CRawFactBatch& b = m_aheadP->take();
+    CFactReadAhead& reader = ahead();
+    if (!reader.running())
+        reader.start(CFactReadAhead::TRIPLES);
+    CRawFactBatch& b = reader.take();
     int n = applyRawFactBatch(b);
-    bool last = b.last;
-    m_aheadP->release();
-    if (last)
-        m_aheadP.reset();
+    reader.release();
     return n;
 }
 
 void CLandscapeTokenStream::readRawFactBatch(CRawFactBatch& b) {
-    // The loading thread read this slot last: take its lines back for
-    // writing all at once, rather than one stalled store at a time.
-    for (size_t at = 0; at < sizeof b; at += 64)
-        __builtin_prefetch(reinterpret_cast<char*>(&b) + at, 1);
-    for (size_t at = 0; at < b.text.capacity(); at += 64)
-        __builtin_prefetch(b.text.data() + at, 1);
     b.text.clear();
-    b.nWords = b.nTriples = 0;
+    b.words.clear();
+    b.nTriples = 0;
     b.end = 0;
     b.errorP = nullptr;
     b.header = false;
     b.pendingSvalP = nullptr;
-    // Appends the word just read to the batch's text.
+    // Keeps the word just read.
     auto keep = [&](int lth) {
         if (b.text.size() + static_cast<size_t>(lth) > (1u << 30))
             fail(4, "Out of memory\n");
-        b.words[b.nWords++] = {b.keep(m_bufP, lth), lth, 0};
+        b.keep(m_bufP, lth);
     };
     while (b.nTriples < FACT_BATCH) {
         b.startLineno = m_lineno;
@@ -222,37 +205,37 @@ void CLandscapeTokenStream::readRawFactBatch(CRawFactBatch& b) {
         keep(lth);
         if (nextRawToken(&lth) != TT_WORD) {
             b.errorP = "Expecting word token";
-            --b.nWords;
+            b.words.pop_back();
             break;
         }
         keep(lth);
         t = nextRawToken(&lth);
         if (t == TT_COLON) {
             // The next header: its two words wait for nextSection.
-            b.headerWords[0] = b.words[b.nWords - 2];
-            b.headerWords[1] = b.words[b.nWords - 1];
+            b.headerWords[0] = b.words[b.words.size() - 2];
+            b.headerWords[1] = b.words[b.words.size() - 1];
             b.header = true;
-            b.nWords -= 2;
+            b.words.resize(b.words.size() - 2);
             b.end = 1;
             break;
         }
         if (t != TT_WORD) {
             b.errorP = "Error in tuple parse";
-            b.nWords -= 2;
+            b.words.resize(b.words.size() - 2);
             break;
         }
         keep(lth);
         b.lines[b.nTriples++] = m_lineno;
     }
-    for (int i = 0; i < b.nWords; ++i)
-        b.words[i].hash = cacheHash(b.text.data() + b.words[i].offset,
-                                    static_cast<unsigned>(b.words[i].lth));
+    for (CRawFactBatch::Word& w : b.words)
+        w.hash = cacheHash(b.text.data() + w.offset, static_cast<unsigned>(w.lth));
     b.pendingSvalP = m_pendingSvalP;
 }
 
-// The loading thread's half: what the tokenizer would have printed, a fatal
-// error of the tokenizer, then the words interned and the triples in m_batch.
-int CLandscapeTokenStream::applyRawFactBatch(CRawFactBatch& b) {
+// What the tokenizer would have printed and a fatal error of the tokenizer,
+// then the words interned: every slot asked for before any is read, so that
+// the misses overlap, and the entity or attribute behind each asked for too.
+void CLandscapeTokenStream::internBatch(CRawFactBatch& b, bool forAttributes) {
     for (const CTokenizerMessage& m : b.messages)
         fputs(m.text.c_str(), m.streamP);
     if (b.failure) {
@@ -264,37 +247,47 @@ int CLandscapeTokenStream::applyRawFactBatch(CRawFactBatch& b) {
             outofmemory();
         }
     }
+    if (b.last && b.pendingSvalP != nullptr)
+        m_svalP = stringCache(b.pendingSvalP);
+    const char* textP = b.text.data();
+    for (const CRawFactBatch::Word& w : b.words)
+        stringCachePrefetch(w.hash);
+    for (const CRawFactBatch::Word& w : b.words)
+        stringCachePrefetchText(w.hash);
+    m_interned.resize(b.words.size());
+    for (size_t i = 0; i < b.words.size(); ++i) {
+        const CRawFactBatch::Word& w = b.words[i];
+        void* userP = nullptr;
+        m_interned[i] =
+            stringCacheHashed(textP + w.offset, static_cast<unsigned>(w.lth), w.hash, &userP);
+        // An entity is filed there as itself (low bit clear): its lists, or
+        // its attributes, are what the batch will change.
+        if (userP != nullptr && (reinterpret_cast<uintptr_t>(userP) & 1) == 0) {
+            CEntityInstance* eP = static_cast<CEntityInstance*>(userP);
+            if (forAttributes)
+                __builtin_prefetch(&eP->m_attributesP, 1);
+            else
+                __builtin_prefetch(&eP->m_srcRelListP, 1);
+        }
+    }
+}
+
+int CLandscapeTokenStream::applyRawFactBatch(CRawFactBatch& b) {
+    internBatch(b, false);
     m_batchEnd = b.end;
     m_batchErrorP = b.errorP;
     m_startLineno = b.startLineno;
-    const char* textP = b.text.data();
-    if (b.last && b.pendingSvalP != nullptr)
-        m_svalP = stringCache(b.pendingSvalP);
     if (b.header) {
+        const char* textP = b.text.data();
         const CRawFactBatch::Word& w1 = b.headerWords[0];
         const CRawFactBatch::Word& w2 = b.headerWords[1];
         const char* word1P = stringCache(textP + w1.offset, static_cast<unsigned>(w1.lth));
         const char* word2P = stringCache(textP + w2.offset, static_cast<unsigned>(w2.lth));
         pendHeader(word1P, word2P);
     }
-    for (int i = 0; i < b.nWords; ++i)
-        stringCachePrefetch(b.words[i].hash);
-    for (int i = 0; i < b.nWords; ++i)
-        stringCachePrefetchText(b.words[i].hash);
-    const char* interned[FACT_BATCH * 3];
-    for (int i = 0; i < b.nWords; ++i) {
-        void* userP = nullptr;
-        interned[i] = stringCacheHashed(textP + b.words[i].offset,
-                                        static_cast<unsigned>(b.words[i].lth), b.words[i].hash,
-                                        &userP);
-        // An entity is filed there as itself (low bit clear): its lists are
-        // what the triple will change.
-        if (userP != nullptr && (reinterpret_cast<uintptr_t>(userP) & 1) == 0)
-            __builtin_prefetch(&static_cast<CEntityInstance*>(userP)->m_srcRelListP, 1);
-    }
     int nTriples = b.nTriples;
     for (int i = 0; i < nTriples; ++i)
-        m_batch[i] = {interned[3 * i], interned[3 * i + 1], interned[3 * i + 2], b.lines[i]};
+        m_batch[i] = {m_interned[3 * i], m_interned[3 * i + 1], m_interned[3 * i + 2], b.lines[i]};
     if (nTriples > 0) {
         m_verbP = m_batch[nTriples - 1].verbP;
         m_objectP = m_batch[nTriples - 1].objectP;
@@ -474,20 +467,30 @@ int CLandscapeTokenStream::afterEntityId(const char* idP, int t) {
 //   3: no such token yet: the batch was full.
 int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const char** idPP,
                                            int* tP) {
+    CFactReadAhead& reader = ahead();
+    if (!reader.running())
+        reader.start(CFactReadAhead::RECORDS);
+    CRawFactBatch& b = reader.take();
+    int result = applyRawRecordBatch(b, partialPP, idPP, tP);
+    reader.release();
+    return result;
+}
+
+void CLandscapeTokenStream::readRawRecordBatch(CRawFactBatch& b) {
     const int kRecords = 16;
-    m_words.clear();
-    m_pairs.clear();
-    m_records.clear();
-    int used = 0;
+    b.text.clear();
+    b.words.clear();
+    b.pairs.clear();
+    b.records.clear();
+    b.pendingSvalP = nullptr;
     auto keep = [&](int lth) {
-        appendBatchText(used, lth);
-        m_words.push_back({used, lth, 0, nullptr});
-        used += lth;
-        return static_cast<int>(m_words.size()) - 1;
+        if (b.text.size() + static_cast<size_t>(lth) > (1u << 30))
+            fail(4, "Out of memory\n");
+        return b.keep(m_bufP, lth);
     };
     int where = 0, stopWord = -1, stopType = 0;
     bool partial = false;
-    while (static_cast<int>(m_records.size()) < kRecords) {
+    while (static_cast<int>(b.records.size()) < kRecords) {
         int lth = 0;
         int t = nextRawToken(&lth);
         if (t != TT_WORD) {
@@ -501,11 +504,11 @@ int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const ch
             stopType = t;
             if (t == TT_WORD)
                 stopWord = keep(lth);
-            m_records.push_back({id, static_cast<int>(m_pairs.size()), 0});
+            b.records.push_back({id, static_cast<int>(b.pairs.size()), 0});
             partial = true;
             break;
         }
-        m_records.push_back({id, static_cast<int>(m_pairs.size()), 0});
+        b.records.push_back({id, static_cast<int>(b.pairs.size()), 0});
         for (;;) {
             t = nextRawToken(&lth);
             if (t == '}')
@@ -518,8 +521,8 @@ int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const ch
             int attribute = keep(lth);
             t = nextRawToken(&lth);
             if (t != '=') {
-                m_pairs.emplace_back(attribute, -1);
-                ++m_records.back()[2];
+                b.pairs.emplace_back(attribute, -1);
+                ++b.records.back()[2];
                 where = 1;
                 stopType = t;
                 if (t == TT_WORD)
@@ -529,62 +532,62 @@ int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const ch
                 break;
             }
             if (!nextRawAVI(&lth)) {
-                m_pairs.emplace_back(attribute, -1);
-                ++m_records.back()[2];
+                b.pairs.emplace_back(attribute, -1);
+                ++b.records.back()[2];
                 where = 1;
                 break;
             }
-            m_pairs.emplace_back(attribute, keep(lth));
-            ++m_records.back()[2];
+            b.pairs.emplace_back(attribute, keep(lth));
+            ++b.records.back()[2];
         }
         if (where != 0) {
             partial = true;
             break;
         }
     }
+    for (CRawFactBatch::Word& w : b.words)
+        w.hash = cacheHash(b.text.data() + w.offset, static_cast<unsigned>(w.lth));
+    b.where = where;
+    b.stopWord = stopWord;
+    b.stopType = stopType;
+    b.partial = partial;
+    b.result = where == 0 && !partial && static_cast<int>(b.records.size()) == kRecords &&
+                       !m_pushedBack
+                   ? 3 // a full batch: more may follow
+                   : where;
+    b.pendingSvalP = m_pendingSvalP;
+}
 
-    for (BatchWord& w : m_words) {
-        w.hash = cacheHash(m_batchTextP + w.offset, static_cast<unsigned>(w.lth));
-        stringCachePrefetch(w.hash);
-    }
-    for (BatchWord& w : m_words)
-        stringCachePrefetchText(w.hash);
-    for (BatchWord& w : m_words) {
-        void* userP = nullptr;
-        w.internedP = stringCacheHashed(m_batchTextP + w.offset, static_cast<unsigned>(w.lth),
-                                        w.hash, &userP);
-        if (userP != nullptr && (reinterpret_cast<uintptr_t>(userP) & 1) == 0)
-            __builtin_prefetch(&static_cast<CEntityInstance*>(userP)->m_attributesP, 1);
-    }
-    for (const std::pair<int, int>& pair : m_pairs)
-        attributeCachePrefetch(m_words[pair.first].internedP,
-                               pair.second >= 0 ? m_words[pair.second].internedP : nullptr);
-    for (size_t r = 0; r < m_records.size(); ++r) {
-        const std::array<int, 3>& record = m_records[r]; // id, first pair, pairs
-        const char* idP = m_words[record[0]].internedP;
-        if (r + 1 == m_records.size() && where == 2) {
+int CLandscapeTokenStream::applyRawRecordBatch(CRawFactBatch& b, CEntityInstance** partialPP,
+                                               const char** idPP, int* tP) {
+    internBatch(b, true);
+    for (const std::pair<int, int>& pair : b.pairs)
+        attributeCachePrefetch(m_interned[pair.first],
+                               pair.second >= 0 ? m_interned[pair.second] : nullptr);
+    for (size_t r = 0; r < b.records.size(); ++r) {
+        const std::array<int, 3>& record = b.records[r]; // id, first pair, pairs
+        const char* idP = m_interned[record[0]];
+        if (r + 1 == b.records.size() && b.where == 2) {
             *idPP = idP;
             break;
         }
         CEntityInstance* eP = recordEntity(idP);
         for (int i = record[1]; i < record[1] + record[2]; ++i) {
-            const std::pair<int, int>& pair = m_pairs[i]; // attribute id, value (or -1)
-            eP->putAttribute(m_words[pair.first].internedP,
-                             pair.second >= 0 ? m_words[pair.second].internedP : nullptr);
+            const std::pair<int, int>& pair = b.pairs[i]; // attribute id, value (or -1)
+            eP->putAttribute(m_interned[pair.first],
+                             pair.second >= 0 ? m_interned[pair.second] : nullptr);
         }
-        if (r + 1 == m_records.size() && partial)
+        if (r + 1 == b.records.size() && b.partial)
             *partialPP = eP;
     }
-    if (stopWord >= 0) {
+    if (b.stopWord >= 0) {
         // A word read past: as the ordinary reader would have it.
-        m_svalP = m_words[stopWord].internedP;
-        if (where == 1)
+        m_svalP = m_interned[b.stopWord];
+        if (b.where == 1)
             pushBack(TT_WORD);
     }
-    *tP = stopType;
-    if (where == 0 && !partial && static_cast<int>(m_records.size()) == kRecords && !m_pushedBack)
-        return 3; // a full batch: more may follow
-    return where;
+    *tP = b.stopType;
+    return b.result;
 }
 
 // assignment := word [ "=" value ]

@@ -8,10 +8,8 @@
 
 #include "TAStreamTokenizer.h"
 
-#include <array>
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <vector>
 
 class CEntityCache;
@@ -79,9 +77,11 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     CFactTriple m_batch[FACT_BATCH];
     int nextFactBatch();
     int endFactBatch();
-    // The reader thread's half of nextFactBatch: the words of the next batch
-    // into b, touching nothing but the tokenizer and b.
+    // The reader thread's halves of nextFactBatch and readFactRecords: the
+    // words of the next batch into b, touching nothing but the tokenizer
+    // and b.
     void readRawFactBatch(CRawFactBatch& b);
+    void readRawRecordBatch(CRawFactBatch& b);
     void processSchemeAttributes();
     void processFactAttributes();
     void parseAttributes(CLandscapeObject* targetP);
@@ -93,20 +93,15 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     // section, or the text of the fatal error to report.
     int m_batchEnd;
     const char* m_batchErrorP;
-    char* m_batchTextP; // the batch's words, read before they are interned
-    int m_batchTextSize;
-    void appendBatchText(int used, int lth);
-    std::unique_ptr<CFactReadAhead> m_aheadP; // while a run of batches is read
+    std::unique_ptr<CFactReadAhead> m_aheadP; // made for the first batch
+    std::vector<const char*> m_interned;       // the words of the batch at hand
+    CFactReadAhead& ahead();
+    // The loading thread's halves: interns the batch's words in order, then
+    // applies them.
+    void internBatch(CRawFactBatch& b, bool forAttributes);
     int applyRawFactBatch(CRawFactBatch& b);
-
-    struct BatchWord {
-        int offset, lth;
-        uint32_t hash;
-        const char* internedP;
-    };
-    std::vector<BatchWord> m_words;
-    std::vector<std::pair<int, int>> m_pairs;
-    std::vector<std::array<int, 3>> m_records;
+    int applyRawRecordBatch(CRawFactBatch& b, CEntityInstance** partialPP, const char** idPP,
+                            int* tP);
 
     int readFactRecords(CEntityInstance** partialPP, const char** idPP, int* tP);
     int afterEntityId(const char* idP, int t);

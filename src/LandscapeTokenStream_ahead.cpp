@@ -1,8 +1,8 @@
-// The ring between the fact-tuple reader thread and the loading thread. Each
-// side sleeps only when it cannot go on: the loading thread when no batch is
-// ready, the reader when the ring is full, and then until half of it is free
+// The ring between the reader thread and the loading thread. Each side
+// sleeps only when it cannot go on: the loading thread when no batch is
+// ready, the reader when the ring is full (and then until half of it is free
 // again, so that a reader far ahead is woken once per many batches rather
-// than once per batch.
+// than once per batch) or between runs.
 #include "LandscapeTokenStream_ahead.h"
 
 #include <cstring>
@@ -11,7 +11,8 @@ int CRawFactBatch::keep(const char* bytesP, int lth) {
     int offset = static_cast<int>(text.size());
     text.resize(text.size() + static_cast<size_t>(lth));
     memcpy(text.data() + offset, bytesP, static_cast<size_t>(lth));
-    return offset;
+    words.push_back({offset, lth, 0});
+    return static_cast<int>(words.size()) - 1;
 }
 
 CFactReadAhead::CFactReadAhead(CLandscapeTokenStream* tsP, unsigned slots)
@@ -28,7 +29,7 @@ CFactReadAhead::~CFactReadAhead() {
 
 // Sleeps until ready() holds or the reader is stopped; false when stopped.
 // The flag is raised before ready() is looked at, and the other side changes
-// its index before it looks at the flag, so one of them always sees the
+// its counter before it looks at the flag, so one of them always sees the
 // other (all these atomics are sequentially consistent).
 template <class Ready> bool CFactReadAhead::sleepUntil(std::atomic<bool>& waiting, Ready ready) {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -38,34 +39,53 @@ template <class Ready> bool CFactReadAhead::sleepUntil(std::atomic<bool>& waitin
     return !m_stop.load();
 }
 
+void CFactReadAhead::start(Kind kind) {
+    m_running = true;
+    m_kind.store(kind);
+    m_runs.fetch_add(1);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_wake.notify_all();
+}
+
 void CFactReadAhead::run() {
-    unsigned head = 0;
+    unsigned head = 0, runs = 0;
     for (;;) {
-        if (m_stop.load())
+        // Between runs the tokenizer belongs to the loading thread.
+        if (!sleepUntil(m_readerWaiting, [&] { return m_runs.load() != runs; }))
             return;
-        if (head - m_tail.load() == m_slots.size() &&
-            !sleepUntil(m_readerWaiting, [&] { return head - m_tail.load() <= m_half; }))
-            return;
-        CRawFactBatch& b = m_slots[head & (m_slots.size() - 1)];
-        b.messages.clear();
-        b.failure = nullptr;
-        m_tsP->m_deferP = &b.messages;
-        try {
-            m_tsP->readRawFactBatch(b);
-            b.last = b.end != 0 || b.errorP != nullptr;
-        } catch (...) {
-            b.failure = std::current_exception();
-            b.last = true;
+        ++runs;
+        bool records = m_kind.load() == RECORDS;
+        for (bool last = false; !last;) {
+            if (m_stop.load())
+                return;
+            if (head - m_tail.load() == m_slots.size() &&
+                !sleepUntil(m_readerWaiting, [&] { return head - m_tail.load() <= m_half; }))
+                return;
+            CRawFactBatch& b = m_slots[head & (m_slots.size() - 1)];
+            b.messages.clear();
+            b.failure = nullptr;
+            m_tsP->m_deferP = &b.messages;
+            try {
+                if (records) {
+                    m_tsP->readRawRecordBatch(b);
+                    last = b.result != 3;
+                } else {
+                    m_tsP->readRawFactBatch(b);
+                    last = b.end != 0 || b.errorP != nullptr;
+                }
+            } catch (...) {
+                b.failure = std::current_exception();
+                last = true;
+            }
+            b.last = last;
+            if (last)
+                m_tsP->m_deferP = nullptr; // the tokenizer goes back to the loading thread
+            m_head.store(++head);
+            if (m_takerWaiting.load()) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_wake.notify_all();
+            }
         }
-        if (b.last)
-            m_tsP->m_deferP = nullptr; // the tokenizer goes back to the loading thread
-        m_head.store(++head);
-        if (m_takerWaiting.load()) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_wake.notify_all();
-        }
-        if (b.last)
-            return;
     }
 }
 
@@ -77,8 +97,10 @@ CRawFactBatch& CFactReadAhead::take() {
 }
 
 void CFactReadAhead::release() {
-    unsigned tail = m_tail.load() + 1;
-    m_tail.store(tail);
+    unsigned tail = m_tail.load();
+    if (m_slots[tail & (m_slots.size() - 1)].last)
+        m_running = false;
+    m_tail.store(++tail);
     if (m_readerWaiting.load() && m_head.load() - tail <= m_half) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_wake.notify_all();

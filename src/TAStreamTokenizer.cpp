@@ -419,7 +419,7 @@ int CStreamTokenizer::quotedItem(int q, int lth, int* itemsP) {
         if (c == q && !escaped)
             break;
         if (c == -1) {
-            fputs(unterminatedText(q), stderr);
+            say(stderr, unterminatedText(q));
             break;
         }
         if (c == '"' || c == '\'' || isWordEnd(c))
@@ -492,12 +492,13 @@ int CStreamTokenizer::nextRawAVI(int* lthP) {
             continue;
         } else if (c == ')') {
             if (depth == 0) {
-                fprintf(stderr, "Bad nesting of () at %d\n", m_lineno);
+                say(stderr, ("Bad nesting of () at " + std::to_string(m_lineno) + "\n").c_str());
                 return 0;
             }
             // Inside a list the text ends with its "(" or an item's space.
             if (m_bufP[lth - 1] == '(') {
-                fprintf(stderr, "Empty nesting of () at %d\n", m_lineno);
+                say(stderr,
+                    ("Empty nesting of () at " + std::to_string(m_lineno) + "\n").c_str());
                 --lth;
             } else {
                 --lth;

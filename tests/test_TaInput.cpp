@@ -215,6 +215,67 @@ TEST(LoadCli, TripleErrorsEndTheLoadWhereTheyStand) {
     rmdir(dir.c_str());
 }
 
+// Words are read and hashed ahead of the fact base on a second thread. What
+// that reader prints, and the fatal errors it meets, must still come out
+// where the single-threaded reader put them: after everything the batches
+// before them printed, before anything after.
+TEST(FactBase, MessagesOfTheReadAheadKeepTheirPlace) {
+    std::string text = "FACT TUPLE :\ncall a0 a1\nFACT ATTRIBUTE :\n", want;
+    for (int i = 0, line = 4; i < 300; ++i, ++line) {
+        std::string n = std::to_string(i), l = std::to_string(line);
+        if (i % 3 == 0) { // the reader's own message, and the end of a run
+            text += "r" + n + " { v = ( ) }\n";
+            want += "Empty nesting of () at " + l + "\n";
+        } else if (i % 7 == 1) { // the loading thread's message
+            text += "q" + n + " y { }\n";
+            want += "*** Error (" + l + "):Expecting section header or id <{>\n";
+        } else {
+            text += "p" + n + " { v = " + n + " }\n";
+        }
+    }
+    EXPECT_EQ(load(text), want);
+    EXPECT_STREQ(ta.getCache("p299")->getAttribute("v"), "299");
+    EXPECT_NE(ta.getCache("r297")->m_attributesP, nullptr);
+}
+
+TEST(LoadCli, TokenizerErrorsReadAheadEndTheLoadWhereTheyStand) {
+    std::string dir = makeTempDir();
+    for (int k : {0, 30, 31, 32, 95, 200}) {
+        // Triples are taken 32 at a time; a NUL ends the program while its
+        // batch is read, so only the warnings of whole batches before it
+        // come out.
+        std::string text = "FACT TUPLE :\n$INSTANCE w GF\n", err;
+        int applied = (k + 1) / 32 * 32;
+        for (int i = 0; i < k; ++i) {
+            const char* cls = i % 2 ? "GF" : "LF";
+            text += "$INSTANCE w " + std::string(cls) + "\n";
+            if (i + 1 < applied)
+                err += ">>> Warning (" + std::to_string(i + 3) + "):Redeclaration of w from instance of " +
+                       (i % 2 ? "LF" : "GF") + " to instance of " + cls + "\n";
+        }
+        text += "call a"s + '\0' + "b c\n";
+        err += "*** Error (" + std::to_string(k + 3) + "): NUL character in input\nExit code 1\n";
+        writeFile(dir + "/f.ta", text);
+        RunResult r = runLopwort({dir + "/f.ta"});
+        EXPECT_EQ(r.status, 1) << k;
+        EXPECT_EQ(r.err, err) << k;
+        // The same in a value of the attribute section, after a message of
+        // the reader that must come first.
+        text = "FACT ATTRIBUTE :\n";
+        for (int i = 0; i < k; ++i)
+            text += "e" + std::to_string(i) + " { a = 1 }\n";
+        text += "m { a = ( ) }\nz { a = \"x"s + '\0' + "\" }\n";
+        writeFile(dir + "/f.ta", text);
+        r = runLopwort({dir + "/f.ta"});
+        EXPECT_EQ(r.status, 1) << k;
+        EXPECT_EQ(r.err, "Empty nesting of () at " + std::to_string(k + 2) + "\n*** Error (" +
+                             std::to_string(k + 3) + "): NUL character in input\nExit code 1\n")
+            << k;
+    }
+    unlink((dir + "/f.ta").c_str());
+    rmdir(dir.c_str());
+}
+
 TEST(LoadCli, InputsThatCannotBeReadEndWithStatusTwo) {
     std::string dir = makeTempDir();
     RunResult r = runLopwort({dir + "/missing.ta"});
