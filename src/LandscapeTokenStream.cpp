@@ -24,7 +24,8 @@
 CLandscapeTokenStream::CLandscapeTokenStream(CTAInput* taP)
     : m_taInputP(taP), m_entityCacheP(taP->m_entityCacheP), m_token1P(nullptr),
       m_token2P(nullptr), m_ttype3(0), m_startLineno(-1), m_verbP(nullptr), m_objectP(nullptr),
-      m_subjectP(nullptr), m_relations(0), m_batchEnd(0), m_batchErrorP(nullptr),      m_aheadP(nullptr) {}
+      m_subjectP(nullptr), m_relations(0), m_batchEnd(0), m_batchErrorP(nullptr),
+      m_aheadP(nullptr) {}
 
 // Only a process that loads many fact bases destroys a reader; the reader
 // thread is stopped first (a member), then the tokenizer goes (the base).

@@ -61,8 +61,8 @@ const char* unterminatedText(int q) {
 CStreamTokenizer::CStreamTokenizer()
     : m_F(nullptr), m_filenameP(nullptr), m_peekc(' '), m_pushedBack(0), m_escaped(0),
       m_buf_size(kInitialBufSize), m_bufP(nullptr), m_ttype(' '), m_svalP(nullptr), m_lineno(0),
-      m_deferP(nullptr), m_pendingSvalP(nullptr), m_inP(nullptr), m_inPosP(nullptr), m_inEndP(nullptr), m_inSize(0), m_inEof(0),
-      m_inputSize(0) {
+      m_deferP(nullptr), m_pendingSvalP(nullptr), m_inP(nullptr), m_inPosP(nullptr),
+      m_inEndP(nullptr), m_inSize(0), m_inEof(0), m_inputSize(0) {
     if (m_ctypeP == nullptr) {
         char* tableP = static_cast<char*>(xmalloc1(256));
         memset(tableP, 0, 256);
@@ -108,12 +108,13 @@ void CStreamTokenizer::open(const char* filenameP) {
         m_F = stdin;
     }
     m_inputSize = 0;
-    if (fstat(fileno(m_F), &st) == 0 && S_ISREG(st.st_mode))
+    if (fstat(fileno(m_F), &st) == 0 && S_ISREG(st.st_mode)) {
         m_inputSize = static_cast<size_t>(st.st_size);
-    // A small file needs no large block (one byte more than its size lets
-    // the first read already see the end).
-    if (fstat(fileno(m_F), &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kInputBlock - 1)
-        inSize = std::max(static_cast<int>(st.st_size) + 1, 4096);
+        // A small file needs no large block (one byte more than its size
+        // lets the first read already see the end).
+        if (st.st_size < kInputBlock - 1)
+            inSize = std::max(static_cast<int>(st.st_size) + 1, 4096);
+    }
     if (inSize != m_inSize) {
         free(m_inP);
         m_inP = static_cast<char*>(xmalloc1(static_cast<unsigned int>(inSize)));

@@ -32,8 +32,8 @@ bool hasType(CEntityInstance* eP, const char* typeP) { return strcmp(eP->getType
 // a generated program). Renderings are interned, so equal ones are one
 // pointer; null where the name has no such part.
 struct NameFacts {
-    bool parsed;             // there is a "mangle" and it parses
-    const char* classNameP;  // its class
+    bool parsed;               // there is a "mangle" and it parses
+    const char* classNameP;    // its class
     const char* functionNameP; // its function's name, which overriders share
 };
 

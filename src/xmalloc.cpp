@@ -3,13 +3,10 @@
 
 #include "util.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <sys/mman.h>
-#include <thread>
 
 // Under AddressSanitizer an emptied arena block is poisoned until it is
 // handed out again, so that a pointer kept across arena_release_all is
@@ -101,76 +98,12 @@ ArenaBlock* g_arenaHeadP = nullptr;
 char* g_arenaNextP = nullptr;
 size_t g_arenaLeft = 0;
 
-// Fresh memory is dear: the first write to each page makes the kernel clear
-// it (and, on a virtual machine, the host back it), which costs a large fact
-// base about a tenth of its loading time. Once the arena has taken 128 MiB
-// in standard blocks, so that a big input is coming, a helper thread maps
-// and writes the next two blocks ahead of need; the clearing then runs on
-// another core while the loader reads on. Small runs never start it.
-class BlocksAhead {
-  public:
-    // A mapped and touched standard block, or null when none is ready (the
-    // caller maps one itself).
-    void* take() {
-        if (++m_taken < kStartAfter)
-            return nullptr;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_started) {
-            m_started = true;
-            std::thread([this] { run(); }).detach();
-            return nullptr;
-        }
-        if (m_count == 0)
-            return nullptr;
-        void* p = m_ready[--m_count];
-        m_wake.notify_one();
-        return p;
-    }
-
-  private:
-    static const int kStartAfter = 16;
-    static const int kAhead = 2;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    void* m_ready[kAhead] = {};
-    int m_count = 0;
-    bool m_started = false;
-    size_t m_taken = 0; // only the arena's own thread counts
-
-    void run() {
-        size_t mapped = roundToHuge(kHeader + kBlockSize);
-        for (;;) {
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_count < kAhead; });
-            }
-            char* p = static_cast<char*>(hugeMap(mapped));
-            if (p == nullptr)
-                return; // the arena's own mapping will report the shortage
-            for (size_t i = 0; i < mapped; i += 4096)
-                p[i] = 0;
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_ready[m_count++] = p;
-        }
-    }
-};
-
-BlocksAhead* g_aheadP = nullptr;
-
 void* newBlock(size_t payload) {
     size_t header = kHeader;
     if (payload > SIZE_MAX - header)
         outofmemory();
     size_t mapped = roundToHuge(header + payload);
-    ArenaBlock* blockP = nullptr;
-    if (payload == kBlockSize) {
-        // Never destroyed: the helper may still be writing at exit.
-        if (g_aheadP == nullptr)
-            g_aheadP = new BlocksAhead;
-        blockP = static_cast<ArenaBlock*>(g_aheadP->take());
-    }
-    if (blockP == nullptr)
-        blockP = static_cast<ArenaBlock*>(hugeMap(mapped));
+    ArenaBlock* blockP = static_cast<ArenaBlock*>(hugeMap(mapped));
     if (blockP == nullptr)
         outofmemory();
     blockP->prevP = g_arenaHeadP;
