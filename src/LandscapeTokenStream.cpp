@@ -31,6 +31,15 @@ CLandscapeTokenStream::CLandscapeTokenStream(CTAInput* taP)
 // thread is stopped first (a member), then the tokenizer goes (the base).
 CLandscapeTokenStream::~CLandscapeTokenStream() {}
 
+void* CLandscapeTokenStream::operator new(size_t size) {
+    void* p = aligned_alloc(64, (size + 63) & ~size_t(63));
+    if (p == nullptr)
+        outofmemory();
+    return p;
+}
+
+void CLandscapeTokenStream::operator delete(void* p) { free(p); }
+
 CFactReadAhead& CLandscapeTokenStream::ahead() {
     if (!m_aheadP) {
         // A slot for every 64 KiB of input, from 64 to 4096 (a few KiB each).

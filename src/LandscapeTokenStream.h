@@ -39,8 +39,12 @@ class CLandscapeTokenStream : public CStreamTokenizer {
   public:
     // While a run of fact batches is read ahead, the reader thread works on
     // the tokenizer's fields above and the loading thread writes the fields
-    // below (each batch's triples): they must not share a cache line, or
-    // every character read would wait for the line to come back.
+    // below (each batch's triples) and the fact base around: they must not
+    // share a cache line, or every character read would wait for the line
+    // to come back. So a reader starts a line of its own, outside the
+    // arena, and a gap parts the two halves.
+    static void* operator new(size_t size);
+    static void operator delete(void* p);
     char m_apart[128];
     CTAInput* m_taInputP;
     CEntityCache* m_entityCacheP;
