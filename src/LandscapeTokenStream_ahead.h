@@ -52,6 +52,8 @@ struct alignas(64) CRawFactBatch {
     std::exception_ptr failure;              // a fatal error of the tokenizer
     bool last = false;                       // the run ended with it
 
+    // The text is never without room, so that its data is never null.
+    CRawFactBatch() { text.reserve(4096); }
     // Appends the lth bytes as a word; returns its index.
     int keep(const char* bytesP, int lth);
 };

@@ -299,7 +299,9 @@ TEST(LoadCli, HostileButWellFormedInputsLoad) {
     for (const std::string& in :
          {"FACT TUPLE :\na b " + huge + "\n", "FACT ATTRIBUTE :\na { v = " + deep + " }",
           "FACT TUPLE :\na b c /* never closed"s, "FACT TUPLE :\na b c // \r"s,
-          "FACT TUPLE :\na b c /* \0\xff */ \xfe\x01 b c"s}) {
+          "FACT TUPLE :\na b c /* \0\xff */ \xfe\x01 b c"s,
+          // Batches of nothing but empty words.
+          "FACT TUPLE :\n\"\" '' \"\"\nFACT ATTRIBUTE :\n'' { '' = '' }\n"s}) {
         RunResult r = runOn(in);
         EXPECT_EQ(r.err, "") << in.substr(0, 40);
         EXPECT_EQ(r.out, versionLine() + kSummary) << in.substr(0, 40);
