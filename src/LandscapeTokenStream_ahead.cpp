@@ -5,12 +5,10 @@
 // than once per batch) or between runs.
 #include "LandscapeTokenStream_ahead.h"
 
-#include <cstring>
 
 int CRawFactBatch::keep(const char* bytesP, int lth) {
     int offset = static_cast<int>(text.size());
-    text.resize(text.size() + static_cast<size_t>(lth));
-    memcpy(text.data() + offset, bytesP, static_cast<size_t>(lth));
+    text.insert(text.end(), bytesP, bytesP + lth);
     words.push_back({offset, lth, 0});
     return static_cast<int>(words.size()) - 1;
 }

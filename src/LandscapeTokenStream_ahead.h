@@ -53,7 +53,7 @@ struct alignas(64) CRawFactBatch {
     bool last = false;                       // the run ended with it
 
     // The text is never without room, so that its data is never null.
-    CRawFactBatch() { text.reserve(4096); }
+    CRawFactBatch() { text.reserve(256); }
     // Appends the lth bytes as a word; returns its index.
     int keep(const char* bytesP, int lth);
 };
