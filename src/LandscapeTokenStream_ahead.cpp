@@ -91,6 +91,16 @@ CRawFactBatch& CFactReadAhead::take() {
     unsigned tail = m_tail.load();
     if (m_head.load() == tail)
         sleepUntil(m_takerWaiting, [&] { return m_head.load() != tail; });
+    // The reader wrote the next batch on its own core: ask for its lines
+    // now, so that they travel while this one is applied.
+    if (m_head.load() - tail > 1) {
+        const CRawFactBatch& next = m_slots[(tail + 1) & (m_slots.size() - 1)];
+        const char* wordsP = reinterpret_cast<const char*>(next.words.data());
+        for (size_t at = 0; at < next.words.size() * sizeof next.words[0]; at += 64)
+            __builtin_prefetch(wordsP + at);
+        for (size_t at = 0; at < next.text.size(); at += 64)
+            __builtin_prefetch(next.text.data() + at);
+    }
     return m_slots[tail & (m_slots.size() - 1)];
 }
 
