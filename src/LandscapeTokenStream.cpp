@@ -186,20 +186,24 @@ int CLandscapeTokenStream::nextFactBatch() {
     return n;
 }
 
+// Keeps the word just read (lth bytes of the token buffer) in the batch.
+int CLandscapeTokenStream::keepWord(CRawFactBatch& b, int lth) {
+    if (b.text.size() + static_cast<size_t>(lth) > (1u << 30))
+        fail(4, "Out of memory\n");
+    return b.keep(m_bufP, lth);
+}
+
+// Hashes the batch's words, and notes the text the last token would have
+// interned.
+void CLandscapeTokenStream::endRawBatch(CRawFactBatch& b) {
+    for (CRawFactBatch::Word& w : b.words)
+        w.hash = cacheHash(b.text.data() + w.offset, static_cast<unsigned>(w.lth));
+    b.pendingSvalP = m_pendingSvalP;
+}
+
 void CLandscapeTokenStream::readRawFactBatch(CRawFactBatch& b) {
-    b.text.clear();
-    b.words.clear();
-    b.nTriples = 0;
-    b.end = 0;
-    b.errorP = nullptr;
-    b.header = false;
-    b.pendingSvalP = nullptr;
-    // Keeps the word just read.
-    auto keep = [&](int lth) {
-        if (b.text.size() + static_cast<size_t>(lth) > (1u << 30))
-            fail(4, "Out of memory\n");
-        b.keep(m_bufP, lth);
-    };
+    b.reset();
+    auto keep = [&](int lth) { keepWord(b, lth); };
     while (b.nTriples < FACT_BATCH) {
         b.startLineno = m_lineno;
         int lth = 0;
@@ -237,9 +241,7 @@ void CLandscapeTokenStream::readRawFactBatch(CRawFactBatch& b) {
         keep(lth);
         b.lines[b.nTriples++] = m_lineno;
     }
-    for (CRawFactBatch::Word& w : b.words)
-        w.hash = cacheHash(b.text.data() + w.offset, static_cast<unsigned>(w.lth));
-    b.pendingSvalP = m_pendingSvalP;
+    endRawBatch(b);
 }
 
 // What the tokenizer would have printed and a fatal error of the tokenizer,
@@ -488,16 +490,8 @@ int CLandscapeTokenStream::readFactRecords(CEntityInstance** partialPP, const ch
 
 void CLandscapeTokenStream::readRawRecordBatch(CRawFactBatch& b) {
     const int kRecords = 16;
-    b.text.clear();
-    b.words.clear();
-    b.pairs.clear();
-    b.records.clear();
-    b.pendingSvalP = nullptr;
-    auto keep = [&](int lth) {
-        if (b.text.size() + static_cast<size_t>(lth) > (1u << 30))
-            fail(4, "Out of memory\n");
-        return b.keep(m_bufP, lth);
-    };
+    b.reset();
+    auto keep = [&](int lth) { return keepWord(b, lth); };
     int where = 0, stopWord = -1, stopType = 0;
     bool partial = false;
     while (static_cast<int>(b.records.size()) < kRecords) {
@@ -555,8 +549,6 @@ void CLandscapeTokenStream::readRawRecordBatch(CRawFactBatch& b) {
             break;
         }
     }
-    for (CRawFactBatch::Word& w : b.words)
-        w.hash = cacheHash(b.text.data() + w.offset, static_cast<unsigned>(w.lth));
     b.where = where;
     b.stopWord = stopWord;
     b.stopType = stopType;
@@ -565,7 +557,7 @@ void CLandscapeTokenStream::readRawRecordBatch(CRawFactBatch& b) {
                        !m_pushedBack
                    ? 3 // a full batch: more may follow
                    : where;
-    b.pendingSvalP = m_pendingSvalP;
+    endRawBatch(b);
 }
 
 int CLandscapeTokenStream::applyRawRecordBatch(CRawFactBatch& b, CEntityInstance** partialPP,

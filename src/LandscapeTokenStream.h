@@ -100,6 +100,8 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     std::unique_ptr<CFactReadAhead> m_aheadP; // made for the first batch
     std::vector<const char*> m_interned;       // the words of the batch at hand
     CFactReadAhead& ahead();
+    int keepWord(CRawFactBatch& b, int lth);
+    void endRawBatch(CRawFactBatch& b);
     // The loading thread's halves: interns the batch's words in order, then
     // applies them.
     void internBatch(CRawFactBatch& b, bool forAttributes);

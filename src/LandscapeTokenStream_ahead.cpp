@@ -13,6 +13,18 @@ int CRawFactBatch::keep(const char* bytesP, int lth) {
     return static_cast<int>(words.size()) - 1;
 }
 
+void CRawFactBatch::reset() {
+    text.clear();
+    words.clear();
+    nTriples = 0;
+    end = 0;
+    errorP = nullptr;
+    header = false;
+    pairs.clear();
+    records.clear();
+    pendingSvalP = nullptr;
+}
+
 CFactReadAhead::CFactReadAhead(CLandscapeTokenStream* tsP, unsigned slots)
     : m_tsP(tsP), m_slots(slots), m_half(slots / 2), m_thread([this] { run(); }) {}
 

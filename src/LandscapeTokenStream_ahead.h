@@ -54,6 +54,8 @@ struct alignas(64) CRawFactBatch {
 
     // The text is never without room, so that its data is never null.
     CRawFactBatch() { text.reserve(256); }
+    // Empties it for the next batch of either kind.
+    void reset();
     // Appends the lth bytes as a word; returns its index.
     int keep(const char* bytesP, int lth);
 };

@@ -4,6 +4,8 @@
 #ifndef LOPWORT_XMALLOC_H
 #define LOPWORT_XMALLOC_H
 
+#include "util.h"
+
 #include <cstddef>
 
 // Whether AddressSanitizer is built in (GCC and clang say so differently):
@@ -17,8 +19,6 @@
 #define LOPWORT_ASAN 1
 #endif
 #endif
-
-[[noreturn]] void outofmemory();
 
 void* xmalloc1(unsigned int size);
 void* xrealloc1(void* oldP, unsigned int size);

@@ -215,29 +215,10 @@ TEST(LoadCli, TripleErrorsEndTheLoadWhereTheyStand) {
     rmdir(dir.c_str());
 }
 
-// Words are read and hashed ahead of the fact base on a second thread. What
-// that reader prints, and the fatal errors it meets, must still come out
-// where the single-threaded reader put them: after everything the batches
-// before them printed, before anything after.
-TEST(FactBase, MessagesOfTheReadAheadKeepTheirPlace) {
-    std::string text = "FACT TUPLE :\ncall a0 a1\nFACT ATTRIBUTE :\n", want;
-    for (int i = 0, line = 4; i < 300; ++i, ++line) {
-        std::string n = std::to_string(i), l = std::to_string(line);
-        if (i % 3 == 0) { // the reader's own message, and the end of a run
-            text += "r" + n + " { v = ( ) }\n";
-            want += "Empty nesting of () at " + l + "\n";
-        } else if (i % 7 == 1) { // the loading thread's message
-            text += "q" + n + " y { }\n";
-            want += "*** Error (" + l + "):Expecting section header or id <{>\n";
-        } else {
-            text += "p" + n + " { v = " + n + " }\n";
-        }
-    }
-    EXPECT_EQ(load(text), want);
-    EXPECT_STREQ(ta.getCache("p299")->getAttribute("v"), "299");
-    EXPECT_NE(ta.getCache("r297")->m_attributesP, nullptr);
-}
-
+// Words are read and hashed ahead of the fact base on a second thread. The
+// fatal errors that reader meets must still end the program where the
+// single-threaded reader ended it: after everything the batches before them
+// printed.
 TEST(LoadCli, TokenizerErrorsReadAheadEndTheLoadWhereTheyStand) {
     std::string dir = makeTempDir();
     for (int k : {0, 30, 31, 32, 95, 200}) {
