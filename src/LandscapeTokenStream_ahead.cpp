@@ -5,6 +5,9 @@
 // than once per batch) or between runs.
 #include "LandscapeTokenStream_ahead.h"
 
+#include "xmalloc.h"
+
+#include <chrono>
 
 int CRawFactBatch::keep(const char* bytesP, int lth) {
     int offset = static_cast<int>(text.size());
@@ -35,6 +38,7 @@ CFactReadAhead::~CFactReadAhead() {
     }
     m_wake.notify_all();
     m_thread.join();
+    arena_drop_spares();
 }
 
 // Sleeps until ready() holds or the reader is stopped; false when stopped.
@@ -49,6 +53,25 @@ template <class Ready> bool CFactReadAhead::sleepUntil(std::atomic<bool>& waitin
     return !m_stop.load();
 }
 
+// The reader's wait. Rather than sleep, it prepares arena blocks for the
+// loading thread while they are wanted, and sleeps in short spells so that
+// it sees one taken.
+template <class Ready> bool CFactReadAhead::idleUntil(Ready ready) {
+    for (;;) {
+        if (m_stop.load())
+            return false;
+        if (ready())
+            return true;
+        if (arena_prepare_spare())
+            continue;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_readerWaiting.store(true);
+        m_wake.wait_for(lock, std::chrono::milliseconds(2),
+                        [&] { return m_stop.load() || ready(); });
+        m_readerWaiting.store(false);
+    }
+}
+
 void CFactReadAhead::start(Kind kind) {
     m_running = true;
     m_kind.store(kind);
@@ -61,7 +84,7 @@ void CFactReadAhead::run() {
     unsigned head = 0, runs = 0;
     for (;;) {
         // Between runs the tokenizer belongs to the loading thread.
-        if (!sleepUntil(m_readerWaiting, [&] { return m_runs.load() != runs; }))
+        if (!idleUntil([&] { return m_runs.load() != runs; }))
             return;
         ++runs;
         bool records = m_kind.load() == RECORDS;
@@ -69,7 +92,7 @@ void CFactReadAhead::run() {
             if (m_stop.load())
                 return;
             if (head - m_tail.load() == m_slots.size() &&
-                !sleepUntil(m_readerWaiting, [&] { return head - m_tail.load() <= m_half; }))
+                !idleUntil([&] { return head - m_tail.load() <= m_half; }))
                 return;
             CRawFactBatch& b = m_slots[head & (m_slots.size() - 1)];
             b.messages.clear();

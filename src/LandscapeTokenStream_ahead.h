@@ -103,6 +103,7 @@ class CFactReadAhead {
 
     void run();
     template <class Ready> bool sleepUntil(std::atomic<bool>& waiting, Ready ready);
+    template <class Ready> bool idleUntil(Ready ready);
 };
 
 #endif

@@ -3,6 +3,7 @@
 
 #include "util.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -98,12 +99,33 @@ ArenaBlock* g_arenaHeadP = nullptr;
 char* g_arenaNextP = nullptr;
 size_t g_arenaLeft = 0;
 
+// Standard blocks mapped and touched ahead by another thread. The first
+// touch of fresh memory is slow (the kernel clears each page, and on a
+// virtual machine the host may have to supply it first): a thread that
+// would otherwise wait pays for it instead of the one filling the arena.
+// One thread prepares, the arena's thread takes; a slot passes from one to
+// the other by an atomic exchange.
+const size_t kSpareBlocks = 3;
+const size_t kStandardMapped = kHeader + kBlockSize;
+std::atomic<void*> g_spares[kSpareBlocks];
+
+void* takeSpare() {
+    for (std::atomic<void*>& spare : g_spares) {
+        if (spare.load(std::memory_order_relaxed) == nullptr)
+            continue;
+        if (void* p = spare.exchange(nullptr, std::memory_order_acquire))
+            return p;
+    }
+    return nullptr;
+}
+
 void* newBlock(size_t payload) {
     size_t header = kHeader;
     if (payload > SIZE_MAX - header)
         outofmemory();
     size_t mapped = roundToHuge(header + payload);
-    ArenaBlock* blockP = static_cast<ArenaBlock*>(hugeMap(mapped));
+    void* spareP = mapped == kStandardMapped ? takeSpare() : nullptr;
+    ArenaBlock* blockP = static_cast<ArenaBlock*>(spareP ? spareP : hugeMap(mapped));
     if (blockP == nullptr)
         outofmemory();
     blockP->prevP = g_arenaHeadP;
@@ -114,6 +136,26 @@ void* newBlock(size_t payload) {
 }
 
 } // namespace
+
+bool arena_prepare_spare() {
+    for (std::atomic<void*>& spare : g_spares) {
+        if (spare.load(std::memory_order_relaxed) != nullptr)
+            continue;
+        char* p = static_cast<char*>(hugeMap(kStandardMapped));
+        if (p == nullptr)
+            return false; // the arena's thread will find out for itself
+        for (size_t at = 0; at < kStandardMapped; at += 4096)
+            p[at] = 0;
+        spare.store(p, std::memory_order_release);
+        return true;
+    }
+    return false;
+}
+
+void arena_drop_spares() {
+    while (void* p = takeSpare())
+        munmap(p, kStandardMapped);
+}
 
 namespace {
 

@@ -37,6 +37,16 @@ void* arena_alloc_pointer_aligned(size_t size);
 // Interns a copy of n bytes plus a terminating NUL in the arena.
 char* arena_strdup(const char* stringP, size_t n);
 
+// Called by a thread other than the arena's, when it would otherwise wait:
+// maps and touches one standard block that the arena takes before it maps a
+// fresh one, so that the arena's thread does not wait for the first touch
+// of fresh memory. Prepares at most a few blocks; false when they are all
+// ready (or the system refuses the memory), true when it made one.
+bool arena_prepare_spare();
+// Gives back the prepared blocks the arena has not taken; only when no
+// thread prepares any more.
+void arena_drop_spares();
+
 // Zeroed memory for a large hash table, in huge pages where the system gives
 // them; table_free takes the same size back.
 void* table_alloc(size_t size);

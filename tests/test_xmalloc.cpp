@@ -2,9 +2,12 @@
 // program in test_TaInput.cpp.
 #include "xmalloc.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -18,6 +21,35 @@ TEST(Arena, ObjectsStayAlignedAfterPackedTexts) {
     // Requests larger than a block are served whole.
     char* big = static_cast<char*>(arena_alloc(5 << 20));
     big[(5 << 20) - 1] = 'x';
+}
+
+// Another thread prepares blocks while this one fills the arena: every
+// object must still be its own (no block handed out twice, none lost half
+// filled), and the spares left over are given back.
+TEST(Arena, BlocksPreparedByAnotherThreadAreEachTakenOnce) {
+    std::atomic<bool> done{false};
+    std::thread preparer([&] {
+        while (!done.load())
+            if (!arena_prepare_spare())
+                std::this_thread::yield();
+    });
+    std::vector<uint64_t*> objects;
+    for (uint64_t i = 0; i < 1000000; ++i) {
+        auto* p = static_cast<uint64_t*>(arena_alloc_pointer_aligned(64));
+        p[0] = i;
+        p[7] = ~i;
+        objects.push_back(p);
+    }
+    done.store(true);
+    preparer.join();
+    for (uint64_t i = 0; i < objects.size(); ++i) {
+        ASSERT_EQ(objects[i][0], i);
+        ASSERT_EQ(objects[i][7], ~i);
+    }
+    arena_drop_spares();
+    // Without spares the arena maps its own blocks again.
+    auto* p = static_cast<char*>(arena_alloc(8u << 20 >> 2));
+    p[0] = 'x';
 }
 
 } // namespace
