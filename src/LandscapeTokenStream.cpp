@@ -186,11 +186,11 @@ int CLandscapeTokenStream::nextFactBatch() {
     return n;
 }
 
-// Keeps the word just read (lth bytes of the token buffer) in the batch.
+// Keeps the word or value just read (lth bytes) in the batch.
 int CLandscapeTokenStream::keepWord(CRawFactBatch& b, int lth) {
-    if (b.text.size() + static_cast<size_t>(lth) > (1u << 30))
+    if (b.textSize + static_cast<size_t>(lth) > (1u << 30))
         fail(4, "Out of memory\n");
-    return b.keep(m_bufP, lth);
+    return b.keep(rawText(), lth);
 }
 
 // Hashes the batch's words, and notes the text the last token would have

@@ -7,17 +7,22 @@
 
 #include "xmalloc.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 
 int CRawFactBatch::keep(const char* bytesP, int lth) {
-    int offset = static_cast<int>(text.size());
-    text.insert(text.end(), bytesP, bytesP + lth);
-    words.push_back({offset, lth, 0});
+    size_t offset = textSize;
+    if (offset + static_cast<size_t>(lth) > text.size())
+        text.resize(std::max(text.size() * 2, offset + static_cast<size_t>(lth)));
+    memcpy(text.data() + offset, bytesP, static_cast<size_t>(lth));
+    textSize = offset + static_cast<size_t>(lth);
+    words.push_back({static_cast<int>(offset), lth, 0});
     return static_cast<int>(words.size()) - 1;
 }
 
 void CRawFactBatch::reset() {
-    text.clear();
+    textSize = 0;
     words.clear();
     nTriples = 0;
     end = 0;
@@ -133,7 +138,7 @@ CRawFactBatch& CFactReadAhead::take() {
         const char* wordsP = reinterpret_cast<const char*>(next.words.data());
         for (size_t at = 0; at < next.words.size() * sizeof next.words[0]; at += 64)
             __builtin_prefetch(wordsP + at);
-        for (size_t at = 0; at < next.text.size(); at += 64)
+        for (size_t at = 0; at < next.textSize; at += 64)
             __builtin_prefetch(next.text.data() + at);
     }
     return m_slots[tail & (m_slots.size() - 1)];

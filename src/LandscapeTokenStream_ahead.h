@@ -28,7 +28,10 @@ struct alignas(64) CRawFactBatch {
         int offset, lth;
         uint32_t hash;
     };
+    // The words' bytes, one after another: the first textSize bytes of
+    // text, which is kept at its largest so that appending never fills.
     std::vector<char> text;
+    size_t textSize = 0;
     std::vector<Word> words;
 
     // A batch of fact triples: three words each.
@@ -53,7 +56,7 @@ struct alignas(64) CRawFactBatch {
     bool last = false;                       // the run ended with it
 
     // The text is never without room, so that its data is never null.
-    CRawFactBatch() { text.reserve(256); }
+    CRawFactBatch() : text(256) {}
     // Empties it for the next batch of either kind.
     void reset();
     // Appends the lth bytes as a word; returns its index.

@@ -297,11 +297,12 @@ int CStreamTokenizer::nextToken() {
     int lth;
     int t = nextRawToken(&lth);
     if (t == TT_WORD)
-        m_svalP = getString(lth);
+        m_svalP = stringCache(rawText(), static_cast<unsigned>(lth));
     return t;
 }
 
 int CStreamTokenizer::nextRawToken(int* lthP) {
+    m_textP = nullptr;
     if (m_pushedBack) {
         m_pushedBack = 0;
         if (m_ttype == TT_WORD && m_svalP != nullptr) {
@@ -323,6 +324,24 @@ int CStreamTokenizer::nextRawToken(int* lthP) {
             if (m_peekc == '\n')
                 countLine();
             m_peekc = readChar();
+        }
+        if (m_peekc >= 0 && kPlain.word[m_peekc] && m_peekc != '/' && m_inPosP > m_inP &&
+            static_cast<unsigned char>(m_inPosP[-1]) == m_peekc) {
+            // Most words are plain characters that lie whole in the input
+            // block, up to a delimiter: such a word is left where it is
+            // rather than copied. One that may open a comment, runs to the
+            // block's end or holds anything else is read the long way.
+            const char* q = m_inPosP;
+            while (q < m_inEndP && kPlain.word[static_cast<unsigned char>(*q)])
+                ++q;
+            if (q < m_inEndP && isWordEnd(static_cast<unsigned char>(*q)) &&
+                !(q == m_inPosP && m_peekc == ':')) {
+                m_textP = m_inPosP - 1;
+                *lthP = static_cast<int>(q - m_textP);
+                m_peekc = static_cast<unsigned char>(*q);
+                m_inPosP = const_cast<char*>(q) + 1;
+                return TT_WORD;
+            }
         }
         c = charToken();
         if (c == -1) {
@@ -471,6 +490,7 @@ const char* CStreamTokenizer::nextAVI() {
 }
 
 int CStreamTokenizer::nextRawAVI(int* lthP) {
+    m_textP = nullptr;
     int depth = 0, lth = 0, items = 0, openPos = -1;
     int c = charAVI();
     for (;;) {

@@ -42,6 +42,7 @@ class CStreamTokenizer : public Cobject {
     int m_escaped; // the quote charToken last returned came from an escape
     int m_buf_size;
     char* m_bufP; // text of the token or value being read
+    const char* m_textP = nullptr; // the word in the input block, else null
     int m_ttype;  // the pushed-back token type
     const char* m_svalP;
     int m_lineno;
@@ -72,18 +73,21 @@ class CStreamTokenizer : public Cobject {
     size_t inputSize() const { return m_inputSize; }
 
     int nextToken();
-    // The same, except that a word is not interned: its text is left in the
-    // text buffer (m_bufP, *lthP bytes, not terminated) until the next read,
-    // and m_svalP is null. A reader that takes many words at once interns
-    // them together (see stringCachePrefetch).
+    // The same, except that a word is not interned: its text (*lthP bytes
+    // at rawText(), not terminated) stays until the next read, and m_svalP
+    // is null. A reader that takes many words at once interns them together
+    // (see stringCachePrefetch).
     int nextRawToken(int* lthP);
+    // Where the text of the last raw word or value is: the text buffer, or
+    // the input block when a word lay whole in it.
+    const char* rawText() const { return m_textP ? m_textP : m_bufP; }
     void pushBack(int ttype) {
         m_pushedBack = 1;
         m_ttype = ttype;
     }
     const char* nextAVI();
     // The same, except that the value is not interned: 1 with its text left
-    // in the text buffer (*lthP bytes), or 0 where nextAVI gives null.
+    // at rawText() (*lthP bytes), or 0 where nextAVI gives null.
     int nextRawAVI(int* lthP);
 
     // Prints the message (or keeps it, see m_deferP) and ends the process

@@ -123,9 +123,9 @@ TEST(Tokenizer, TokensHaveNoLengthLimit) {
 // taken from a block at once: a text cut anywhere by the end of a block must
 // read as it does elsewhere, escapes, quotes and line feeds included.
 TEST(Tokenizer, TextsReadAlikeAcrossBlockEnds) {
-    const std::string tail = "word\\x\"y \"q\\\"s\nt\" = ( \"a b\" c\\d 'e\nf' ) end\n";
-    const std::string want =
-        "W:wordx\"y@1|W:q\"s\nt@2|=@2|(@2|W:a b@2|W:c\x7f@2|W:e\nf@3|)@3|W:end@3|EOF:EOF@4";
+    const std::string tail = "word\\x\"y \"q\\\"s\nt\" = ( \"a b\" c\\d 'e\nf' ) end : /x a:b\n";
+    const std::string want = "W:wordx\"y@1|W:q\"s\nt@2|=@2|(@2|W:a b@2|W:c\x7f@2|W:e\nf@3|)@3|W:end@3|"
+                             "C::@3|W:/x@3|W:a:b@3|EOF:EOF@4";
     const size_t block = 256 * 1024;
     for (size_t cut = 0; cut < tail.size() + 2; ++cut) {
         std::string pad(block - cut, ' ');
