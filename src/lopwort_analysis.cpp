@@ -323,6 +323,14 @@ void visit(CEntityInstance* startP, int startDepth) {
             // each is usually a miss: ask for the first few at once.
             {
                 CRelationInstance* relP = f.cursorP;
+                // An entity's uses were read together, so their relations
+                // usually lie one below the other under the newest: ask for
+                // those lines before the list leads there one by one.
+                if (relP != nullptr) {
+                    uintptr_t at = reinterpret_cast<uintptr_t>(relP);
+                    for (int k = 1; k <= 4; ++k)
+                        __builtin_prefetch(reinterpret_cast<const void*>(at - 64 * k));
+                }
                 for (int i = 0; relP && i < 16; ++i, relP = relP->m_next_srcP) {
                     __builtin_prefetch(&relP->m_dstP->m_visited);
                     // Its uses are read as soon as the walk enters it, and
