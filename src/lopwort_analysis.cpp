@@ -380,9 +380,94 @@ void visit(CEntityInstance* startP, int startDepth) {
     }
 }
 
+namespace {
+
+// Marks an entity the walk may enter; true when it was not marked before.
+// enter() without the trace.
+bool reach(CEntityInstance* eP) {
+    if (eP->m_visited != 0 || eP->m_specialMangle)
+        return false;
+    eP->m_visited = 1;
+    return true;
+}
+
+// The marks of visit() without its order, for a run that prints no trace,
+// where only which entities are reached matters. A depth-first walk waits
+// for the lines of each entity, its relations and the entities they lead to
+// one after another; this one marks what it finds at once, keeps it on a
+// stack, and takes it a group at a time, asking for the lines of the whole
+// group together. A function may now be resolved before the overriders
+// below it are; the resolution then skips the classes below which a
+// same-named resolution has already finished, which keeps deep hierarchies
+// linear in any order.
+void reachAll(BigVector<CEntityInstance*>& stack) {
+    const size_t kGroup = 32;
+    CEntityInstance* group[kGroup];
+    BigVector<CEntityInstance*> found;
+    while (!stack.empty()) {
+        size_t n = 0;
+        for (; n < kGroup && !stack.empty(); ++n) {
+            group[n] = stack.back();
+            stack.pop_back();
+            __builtin_prefetch(&group[n]->m_srcRelListP);
+        }
+        for (size_t i = 0; i < n; ++i) {
+            if (CRelationInstance* relP = group[i]->m_srcRelListP) {
+                uintptr_t at = reinterpret_cast<uintptr_t>(relP);
+                for (int k = 0; k <= 4; ++k)
+                    __builtin_prefetch(reinterpret_cast<const void*>(at - 64 * k));
+            }
+        }
+        found.clear();
+        for (size_t i = 0; i < n; ++i) {
+            CEntityInstance* eP = group[i];
+            const char* typeP = eP->getType();
+            if ((typeP[0] == 'F' || typeP[0] == 'V') && typeP[1] == 'A') {
+                if (CEntityInstance* parentP = eP->getParent())
+                    found.push_back(parentP);
+            }
+            for (CRelationInstance* relP = eP->m_srcRelListP; relP; relP = relP->m_next_srcP) {
+                if (isContain(relP->getRelationClass()->getId()))
+                    continue;
+                __builtin_prefetch(&relP->m_dstP->m_visited);
+                __builtin_prefetch(&relP->m_dstP->m_srcRelListP);
+                found.push_back(relP->m_dstP);
+            }
+        }
+        // The first found on top, to be taken first, as the ordered walk
+        // would enter it first.
+        for (size_t i = found.size(); i-- > 0;) {
+            if (reach(found[i]))
+                stack.push_back(found[i]);
+        }
+        // As in the ordered walk, an entity's uses come before its
+        // resolution.
+        for (size_t i = 0; i < n; ++i) {
+            if (CResolution* resolutionP = handle_polymorphism(group[i], 0)) {
+                while (CEntityInstance* overriderP = resolutionP->next()) {
+                    if (reach(overriderP))
+                        stack.push_back(overriderP);
+                }
+                delete resolutionP;
+            }
+        }
+    }
+}
+
+} // namespace
+
 void depth_search() {
+    BigVector<CEntityInstance*> stack;
     for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
-        if (eP->m_visited == 0 && isRoot(eP))
+        if (eP->m_visited != 0 || !isRoot(eP))
+            continue;
+        // The trace shows the walk in its order; without it, any order that
+        // marks the same entities will do.
+        if (g_tree_flag) {
             visit(eP, 0);
+        } else if (reach(eP)) {
+            stack.push_back(eP);
+            reachAll(stack);
+        }
     }
 }

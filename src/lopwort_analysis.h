@@ -27,8 +27,9 @@ void depth_search();
 void visit(CEntityInstance* eP, int depth);
 
 // A pending virtual-call resolution for one entity: the search asks it for
-// the overriders to reach, one at a time, visiting each (and everything it
-// reaches) before asking for the next.
+// the overriders to reach, one at a time. The traced walk visits each (and
+// everything it reaches) before asking for the next; the untraced walk
+// marks each and asks on.
 class CResolution {
   public:
     virtual ~CResolution() {}

@@ -13,6 +13,7 @@
 #include "RelationClass.h"
 #include "RelationInstance.h"
 #include "TaInput.h"
+#include "lopwort.h"
 #include "signature.h"
 #include "stringcache.h"
 
@@ -123,6 +124,27 @@ bool resolvedBelow(CEntityInstance* functionP, CEntityInstance* addrP) {
     }
     return false;
 }
+
+// The classes below which every virtual function of a name has been handed
+// out, by a resolution that walked there to the end. The ordered walk
+// resolves the overriders below a function before it goes on past them, so
+// the covered levels of a resolution (below) are enough there; the
+// unordered walk may resolve a function first and its overriders later, and
+// without this each of a deep hierarchy's functions would walk the whole of
+// it again. The ordered walk, which the trace shows, does not look here, so
+// that its trace stays as it was.
+struct NameBelow {
+    const char* nameP;
+    CEntityInstance* addrP;
+    bool operator==(const NameBelow& o) const { return nameP == o.nameP && addrP == o.addrP; }
+};
+struct NameBelowHash {
+    size_t operator()(const NameBelow& k) const {
+        return std::hash<const void*>()(k.nameP) * 31 + std::hash<const void*>()(k.addrP);
+    }
+};
+std::unordered_set<NameBelow, NameBelowHash>* g_doneBelowP =
+    new std::unordered_set<NameBelow, NameBelowHash>();
 
 class CVirtualResolution : public CResolution {
   public:
@@ -284,9 +306,13 @@ CEntityInstance* CVirtualResolution::next() {
         // Depth first: the next derived class of the deepest class, whose
         // table is searched before its own derived classes.
         Level& level = m_levels.back();
-        if (level.cursorP == level.addrP->m_dstRelListP && coveredBelow(level))
+        if (level.cursorP == level.addrP->m_dstRelListP &&
+            (coveredBelow(level) ||
+             (!g_tree_flag && g_doneBelowP->count({m_nameP, level.addrP}) != 0)))
             level.cursorP = nullptr; // before the first derived class
         if (level.cursorP == nullptr) {
+            if (m_nameP != nullptr)
+                g_doneBelowP->insert({m_nameP, level.addrP});
             m_levels.pop_back();
             continue;
         }

@@ -74,25 +74,39 @@ struct Outcome {
     int status;
 };
 
-Outcome run(const Facts& f) {
-    RunOptions o;
-    o.input = f.text();
-    o.hasInput = true;
-    RunResult r = runLopwort({"-T"}, o);
-    Outcome out;
-    out.status = r.status;
-    std::istringstream lines(r.out);
+std::set<std::string> deadIn(const std::string& report) {
+    std::set<std::string> dead;
+    std::istringstream lines(report);
     std::string line;
     std::regex deadLine("\t\\(\\w+\\) (\\S+):\\d+ dead code");
     std::smatch m;
     while (std::getline(lines, line)) {
         if (std::regex_match(line, m, deadLine))
-            out.dead.insert(m[1]);
+            dead.insert(m[1]);
     }
+    return dead;
+}
+
+// A run without a trace walks in no particular order; with "-T" it walks in
+// the traced order. Both must find the same functions dead.
+Outcome run(const Facts& f, bool traced = true) {
+    RunOptions o;
+    o.input = f.text();
+    o.hasInput = true;
+    RunResult r = runLopwort({}, o);
+    Outcome out;
+    out.status = r.status;
+    out.dead = deadIn(r.out);
+    if (!traced)
+        return out;
+    r = runLopwort({"-T"}, o);
+    EXPECT_EQ(deadIn(r.out), out.dead) << "the traced walk differs";
+    EXPECT_EQ(r.status, out.status);
     // Each trace line without its address, line and path: indentation,
     // type and label.
-    std::istringstream traced(r.err);
-    while (std::getline(traced, line)) {
+    std::istringstream traceLines(r.err);
+    std::string line;
+    while (std::getline(traceLines, line)) {
         std::string rest = line.substr(line.find(' ') + 1);
         out.tree += rest.substr(0, rest.find(' ', rest.find(')') + 2)) + "\n";
     }
@@ -270,16 +284,28 @@ TEST(VirtualCalls, AFunctionReachedWithoutResolvingHidesNothingBelowIt) {
 }
 
 TEST(VirtualCalls, AHierarchyThousandsOfClassesDeep) {
-    Facts f;
     const int depth = 10000;
-    for (int i = 0; i < depth; ++i) {
-        std::string c = "C" + std::to_string(i);
-        f.cls(c).vf(c, "f").slot(c, c, "f");
-        if (i > 0)
-            f.derives(c, "C" + std::to_string(i - 1));
-    }
-    f.callVirtually("C0", "f");
+    auto hierarchy = [](Facts& f) {
+        for (int i = 0; i < depth; ++i) {
+            std::string c = "C" + std::to_string(i);
+            f.cls(c).vf(c, "f").slot(c, c, "f");
+            if (i > 0)
+                f.derives(c, "C" + std::to_string(i - 1));
+        }
+        f.callVirtually("C0", "f");
+    };
+    Facts f;
+    hierarchy(f);
     Outcome o = run(f);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.dead, Names{});
+    // Every level called virtually, the top one walked first: without a
+    // trace each resolution must stop where one below it has finished.
+    Facts all;
+    hierarchy(all);
+    for (int i = depth - 1; i > 0; --i)
+        all.callVirtually("C" + std::to_string(i), "f");
+    o = run(all, false);
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.dead, Names{});
 }
