@@ -34,7 +34,9 @@ void CRawFactBatch::reset() {
 }
 
 CFactReadAhead::CFactReadAhead(CLandscapeTokenStream* tsP, unsigned slots)
-    : m_tsP(tsP), m_slots(slots), m_half(slots / 2), m_thread([this] { run(); }) {}
+    : m_tsP(tsP), m_slots(slots), m_half(slots / 2),
+      m_spares(std::min<size_t>(3, tsP->inputSize() / (128u << 20))),
+      m_thread([this] { run(); }) {}
 
 CFactReadAhead::~CFactReadAhead() {
     {
@@ -67,7 +69,7 @@ template <class Ready> bool CFactReadAhead::idleUntil(Ready ready) {
             return false;
         if (ready())
             return true;
-        if (arena_prepare_spare())
+        if (arena_prepare_spare(m_spares))
             continue;
         std::unique_lock<std::mutex> lock(m_mutex);
         m_readerWaiting.store(true);

@@ -91,6 +91,10 @@ class CFactReadAhead {
     // that thread's core line by line, which costs more than the reading.
     std::vector<CRawFactBatch> m_slots;
     unsigned m_half;        // a reader that found the ring full waits until this many are free
+    // Arena blocks the reader keeps ready while it waits: one for every
+    // 128 MiB of input, up to three, so that a small load does not hold more
+    // memory than it fills.
+    size_t m_spares;
     bool m_running = false; // the loading thread's own view
     // On lines of their own: each is written by one thread only.
     alignas(64) std::atomic<unsigned> m_head{0}; // batches read

@@ -137,8 +137,9 @@ void* newBlock(size_t payload) {
 
 } // namespace
 
-bool arena_prepare_spare() {
-    for (std::atomic<void*>& spare : g_spares) {
+bool arena_prepare_spare(size_t most) {
+    for (size_t i = 0; i < kSpareBlocks && i < most; ++i) {
+        std::atomic<void*>& spare = g_spares[i];
         if (spare.load(std::memory_order_relaxed) != nullptr)
             continue;
         char* p = static_cast<char*>(hugeMap(kStandardMapped));

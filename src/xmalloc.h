@@ -40,9 +40,10 @@ char* arena_strdup(const char* stringP, size_t n);
 // Called by a thread other than the arena's, when it would otherwise wait:
 // maps and touches one standard block that the arena takes before it maps a
 // fresh one, so that the arena's thread does not wait for the first touch
-// of fresh memory. Prepares at most a few blocks; false when they are all
-// ready (or the system refuses the memory), true when it made one.
-bool arena_prepare_spare();
+// of fresh memory. Keeps at most `most` blocks ready (and never more than
+// a few); false when they are all ready (or the system refuses the memory),
+// true when it made one.
+bool arena_prepare_spare(size_t most);
 // Gives back the prepared blocks the arena has not taken; only when no
 // thread prepares any more.
 void arena_drop_spares();

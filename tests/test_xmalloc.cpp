@@ -30,7 +30,7 @@ TEST(Arena, BlocksPreparedByAnotherThreadAreEachTakenOnce) {
     std::atomic<bool> done{false};
     std::thread preparer([&] {
         while (!done.load())
-            if (!arena_prepare_spare())
+            if (!arena_prepare_spare(3))
                 std::this_thread::yield();
     });
     std::vector<uint64_t*> objects;
