@@ -1,6 +1,8 @@
 // Consolidation against a plain insertion version on random fact sets, the
 // reachability search: roots, stops, the address rule, trace and depth, and
 // the overriders that virtual calls reach by their mangled names.
+#include "cli.h"
+
 #include "EntityClass.h"
 #include "EntityInstance.h"
 #include "RelationClass.h"
@@ -14,6 +16,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -253,11 +256,22 @@ TEST(DepthSearch, RootsAndWhatTheyReach) {
     g.rel(vtable, slot);
     g.rel(ctor, fromCtor);
     consolidate_classes(g.classes);
-    depth_search();
-    for (CEntityInstance* e : {mainF, a, b, fa, viaAddress, ctor, stat, fromCtor})
-        EXPECT_EQ(e->m_visited, 1) << e->getLabel();
-    for (CEntityInstance* e : {mainL, contained, vtable, slot})
-        EXPECT_EQ(e->m_visited, 0) << e->getLabel();
+    // The untraced walk, then the traced one from scratch: the same marks.
+    for (int traced = 0; traced < 2; ++traced) {
+        for (CEntityInstance* e = g_headP; e; e = e->m_nextInOrderP)
+            e->m_visited = 0;
+        for (CEntityInstance* e : {fa, vtable, slot})
+            e->m_visited = 0;
+        g_tree_flag = traced;
+        testing::internal::CaptureStderr();
+        depth_search();
+        testing::internal::GetCapturedStderr();
+        g_tree_flag = 0;
+        for (CEntityInstance* e : {mainF, a, b, fa, viaAddress, ctor, stat, fromCtor})
+            EXPECT_EQ(e->m_visited, 1) << e->getLabel() << (traced ? " traced" : "");
+        for (CEntityInstance* e : {mainL, contained, vtable, slot})
+            EXPECT_EQ(e->m_visited, 0) << e->getLabel() << (traced ? " traced" : "");
+    }
 }
 
 TEST(DepthSearch, TraceIsAPreorderIndentedByDepth) {
@@ -298,8 +312,40 @@ TEST(DepthSearch, MillionDeepCallChain) {
     depth_search();
     EXPECT_EQ(first->m_visited, 1);
     EXPECT_EQ(prev->m_visited, 1);
+    // The ordered walk (a trace's, here without one) is as deep as the chain.
+    for (CEntityInstance* e = g_headP; e; e = e->m_nextInOrderP)
+        e->m_visited = 0;
+    visit(first, 0);
+    EXPECT_EQ(prev->m_visited, 1);
 }
 
+// Generated programs (classes, virtual calls, templates, statics, dead
+// trees): the untraced walk, in its own order, must find dead exactly what
+// the traced depth-first walk finds.
+TEST(DepthSearch, UntracedAndTracedWalksAgreeOnGeneratedPrograms) {
+    std::string dir = makeTempDir();
+    std::string facts = dir + "/gen.ta";
+    struct Shape {
+        const char* name;
+        const char* seed;
+        const char* n;
+    } shapes[] = {{"program", "1", "1500"}, {"program", "2", "1500"}, {"program", "3", "1500"},
+                  {"hierarchy", "1", "300"}};
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(std::string(shape.name) + " " + shape.seed + " " + shape.n);
+        RunResult gen = runProgram(LOPWORT_GEN_FACTS_BIN,
+                                   {"--seed", shape.seed, "--shape", shape.name, shape.n, facts});
+        ASSERT_EQ(gen.status, 0) << gen.err;
+        RunResult plain = runLopwort({"-p", "/proj", facts});
+        RunResult traced = runLopwort({"-T", "-p", "/proj", facts});
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        EXPECT_EQ(traced.status, 0);
+        EXPECT_NE(plain.out.find(" functions are dead"), std::string::npos);
+        EXPECT_EQ(plain.out, traced.out);
+    }
+    unlink(facts.c_str());
+    rmdir(dir.c_str());
+}
 
 // A base class whose virtual function main calls virtually, and one derived
 // class whose table holds the functions given, linked as the fact extractor
