@@ -29,7 +29,8 @@ struct alignas(64) CRawFactBatch {
         uint32_t hash;
     };
     // The words' bytes, one after another: the first textSize bytes of
-    // text, which is kept at its largest so that appending never fills.
+    // text, which keeps its largest size so that appending a word does not
+    // zero-fill room for it first.
     std::vector<char> text;
     size_t textSize = 0;
     std::vector<Word> words;

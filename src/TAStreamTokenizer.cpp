@@ -578,10 +578,11 @@ void CStreamTokenizer::dumpBuf(int lth) {
     int n = lth < m_buf_size ? lth : m_buf_size;
     if (n <= 0)
         return;
-    fwrite(m_bufP, 1, n < 30 ? n : 30, stderr);
+    const char* textP = rawText();
+    fwrite(textP, 1, n < 30 ? n : 30, stderr);
     if (n > 30) {
         int from = n - 30 < 30 ? 30 : n - 30;
         fputs(" ... ", stderr);
-        fwrite(m_bufP + from, 1, n - from, stderr);
+        fwrite(textP + from, 1, n - from, stderr);
     }
 }
