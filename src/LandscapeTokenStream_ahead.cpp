@@ -35,7 +35,7 @@ void CRawFactBatch::reset() {
 
 CFactReadAhead::CFactReadAhead(CLandscapeTokenStream* tsP, unsigned slots)
     : m_tsP(tsP), m_slots(slots), m_half(slots / 2),
-      m_spares(std::min<size_t>(3, tsP->inputSize() / (128u << 20))),
+      m_spares(tsP->inputSize() / (128u << 20)),
       m_thread([this] { run(); }) {}
 
 CFactReadAhead::~CFactReadAhead() {

@@ -93,8 +93,8 @@ class CFactReadAhead {
     std::vector<CRawFactBatch> m_slots;
     unsigned m_half;        // a reader that found the ring full waits until this many are free
     // Arena blocks the reader keeps ready while it waits: one for every
-    // 128 MiB of input, up to three, so that a small load does not hold more
-    // memory than it fills.
+    // 128 MiB of input (the arena keeps no more than a few), so that a small
+    // load does not hold more memory than it fills.
     size_t m_spares;
     bool m_running = false; // the loading thread's own view
     // On lines of their own: each is written by one thread only.

@@ -294,15 +294,49 @@ void trace(CEntityInstance* eP, int depth) {
     fputc('\n', stderr);
 }
 
+// Marks an entity the walk may enter; true when it was not marked before.
+bool reach(CEntityInstance* eP) {
+    if (eP->m_visited != 0 || eP->m_specialMangle) // a "mangle" beginning with "_ZT"
+        return false;
+    eP->m_visited = 1;
+    return true;
+}
+
 // Steps 1 to 3 of a visit: the special-name stop, the mark and the trace.
 // Returns false when the entity is not entered.
 bool enter(CEntityInstance* eP, int depth) {
-    if (eP->m_specialMangle) // a "mangle" beginning with "_ZT"
+    if (!reach(eP))
         return false;
-    eP->m_visited = 1;
     if (g_tree_flag)
         trace(eP, depth);
     return true;
+}
+
+// An entity's uses were read together, so its relations usually lie one
+// below the other under the newest: ask for those lines before the list
+// leads there one by one.
+void prefetchRelations(CRelationInstance* newestP) {
+    if (newestP == nullptr)
+        return;
+    uintptr_t at = reinterpret_cast<uintptr_t>(newestP);
+    for (int k = 0; k <= 4; ++k)
+        __builtin_prefetch(reinterpret_cast<const void*>(at - 64 * k));
+}
+
+// Asks for what the walk reads of an entity it meets: its mark, and its uses
+// as soon as it enters it (the entity's lines split anywhere).
+void prefetchEntity(CEntityInstance* eP) {
+    __builtin_prefetch(&eP->m_visited);
+    __builtin_prefetch(&eP->m_srcRelListP);
+}
+
+// The entity a function or variable address ("FA", "VA") belongs to, which
+// reaching the address reaches too; null for anything else.
+CEntityInstance* ownerOfAddress(CEntityInstance* eP) {
+    const char* typeP = eP->getType();
+    if ((typeP[0] == 'F' || typeP[0] == 'V') && typeP[1] == 'A')
+        return eP->getParent();
+    return nullptr;
 }
 
 } // namespace
@@ -321,29 +355,15 @@ void visit(CEntityInstance* startP, int startDepth) {
             f.cursorP = f.eP->m_srcRelListP;
             // The destinations' marks are read one after another below, and
             // each is usually a miss: ask for the first few at once.
+            prefetchRelations(f.cursorP);
             {
                 CRelationInstance* relP = f.cursorP;
-                // An entity's uses were read together, so their relations
-                // usually lie one below the other under the newest: ask for
-                // those lines before the list leads there one by one.
-                if (relP != nullptr) {
-                    uintptr_t at = reinterpret_cast<uintptr_t>(relP);
-                    for (int k = 1; k <= 4; ++k)
-                        __builtin_prefetch(reinterpret_cast<const void*>(at - 64 * k));
-                }
-                for (int i = 0; relP && i < 16; ++i, relP = relP->m_next_srcP) {
-                    __builtin_prefetch(&relP->m_dstP->m_visited);
-                    // Its uses are read as soon as the walk enters it, and
-                    // the entity's lines split anywhere.
-                    __builtin_prefetch(&relP->m_dstP->m_srcRelListP);
-                }
+                for (int i = 0; relP && i < 16; ++i, relP = relP->m_next_srcP)
+                    prefetchEntity(relP->m_dstP);
             }
-            const char* typeP = f.eP->getType();
-            if ((typeP[0] == 'F' || typeP[0] == 'V') && typeP[1] == 'A') {
-                CEntityInstance* parentP = f.eP->getParent();
-                if (parentP && parentP->m_visited == 0)
-                    nextP = parentP;
-            }
+            CEntityInstance* ownerP = ownerOfAddress(f.eP);
+            if (ownerP && ownerP->m_visited == 0)
+                nextP = ownerP;
             break;
         }
         case Frame::Uses:
@@ -382,15 +402,6 @@ void visit(CEntityInstance* startP, int startDepth) {
 
 namespace {
 
-// Marks an entity the walk may enter; true when it was not marked before.
-// enter() without the trace.
-bool reach(CEntityInstance* eP) {
-    if (eP->m_visited != 0 || eP->m_specialMangle)
-        return false;
-    eP->m_visited = 1;
-    return true;
-}
-
 // The marks of visit() without its order, for a run that prints no trace,
 // where only which entities are reached matters. A depth-first walk waits
 // for the lines of each entity, its relations and the entities they lead to
@@ -411,26 +422,17 @@ void reachAll(BigVector<CEntityInstance*>& stack) {
             stack.pop_back();
             __builtin_prefetch(&group[n]->m_srcRelListP);
         }
-        for (size_t i = 0; i < n; ++i) {
-            if (CRelationInstance* relP = group[i]->m_srcRelListP) {
-                uintptr_t at = reinterpret_cast<uintptr_t>(relP);
-                for (int k = 0; k <= 4; ++k)
-                    __builtin_prefetch(reinterpret_cast<const void*>(at - 64 * k));
-            }
-        }
+        for (size_t i = 0; i < n; ++i)
+            prefetchRelations(group[i]->m_srcRelListP);
         found.clear();
         for (size_t i = 0; i < n; ++i) {
             CEntityInstance* eP = group[i];
-            const char* typeP = eP->getType();
-            if ((typeP[0] == 'F' || typeP[0] == 'V') && typeP[1] == 'A') {
-                if (CEntityInstance* parentP = eP->getParent())
-                    found.push_back(parentP);
-            }
+            if (CEntityInstance* ownerP = ownerOfAddress(eP))
+                found.push_back(ownerP);
             for (CRelationInstance* relP = eP->m_srcRelListP; relP; relP = relP->m_next_srcP) {
                 if (isContain(relP->getRelationClass()->getId()))
                     continue;
-                __builtin_prefetch(&relP->m_dstP->m_visited);
-                __builtin_prefetch(&relP->m_dstP->m_srcRelListP);
+                prefetchEntity(relP->m_dstP);
                 found.push_back(relP->m_dstP);
             }
         }
