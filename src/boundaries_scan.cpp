@@ -2,9 +2,12 @@
 // constructs, so the preprocessed text of a file is read once, character by
 // character, following line markers to know which source line each character
 // came from, and the place where each function definition or declaration of
-// the wanted file begins and ends is recorded. It does not parse: braces,
-// parentheses, semicolons and colons, outside literals, are all it looks at,
-// and text it does not understand only yields fewer or other records.
+// the wanted file begins and ends is recorded. It does not parse: it splits
+// the text into tokens (words, numbers, literals, punctuators) and follows
+// only what decides where a construct ends: brackets of every kind, the
+// words that introduce a class or namespace body, an initialiser, a
+// constructor's initialiser list, a function-try-block or a requires
+// expression. Text it does not understand only yields fewer or other records.
 #include "boundaries.h"
 
 #include "lopwort.h"
@@ -21,6 +24,117 @@ namespace {
 // Room for a marker's file name made absolute, and for the scan file's name.
 const int kNameSize = 2048;
 const int kFirstCapacity = 2048;
+// Words longer than this are no keyword the scan looks for.
+const int kWordSize = 32;
+// The longest delimiter of a raw string literal.
+const int kDelimiterSize = 16;
+
+// What the lexer is in the middle of.
+enum ELex {
+    Lex_between,   // between tokens
+    Lex_word,      // an identifier or keyword
+    Lex_number,    // a preprocessing number, digit separators included
+    Lex_punct,     // a punctuator that the next character may extend
+    Lex_string,    // a string literal
+    Lex_char,      // a character literal
+    Lex_delimiter, // the delimiter of a raw string literal, before its "("
+    Lex_raw,       // the text of a raw string literal
+    Lex_directive  // a directive line other than a line marker (#pragma)
+};
+
+// The words that matter to the scan.
+enum EWord {
+    Word_other,
+    Word_scope,     // class struct union enum namespace extern export: a body of declarations
+    Word_attribute, // its parentheses are no parameter list (__attribute__, decltype, noexcept...)
+    Word_operator,
+    Word_template,
+    Word_try,
+    Word_catch,
+    Word_requires
+};
+
+enum ETokenKind { Token_none, Token_word, Token_number, Token_literal, Token_punct };
+
+struct Token {
+    ETokenKind kind = Token_none;
+    EWord word = Word_other;
+    char punct[4] = {0, 0, 0, 0}; // the punctuator's text
+
+    bool is(const char* textP) const { return kind == Token_punct && strcmp(punct, textP) == 0; }
+};
+
+EWord classify(const char* wordP) {
+    static const struct {
+        const char* textP;
+        EWord word;
+    } kWords[] = {
+        {"class", Word_scope},
+        {"struct", Word_scope},
+        {"union", Word_scope},
+        {"enum", Word_scope},
+        {"namespace", Word_scope},
+        {"extern", Word_scope},
+        {"export", Word_scope},
+        {"__interface", Word_scope},
+        {"__attribute__", Word_attribute},
+        {"__attribute", Word_attribute},
+        {"__declspec", Word_attribute},
+        {"alignas", Word_attribute},
+        {"_Alignas", Word_attribute},
+        {"alignof", Word_attribute},
+        {"_Alignof", Word_attribute},
+        {"__alignof__", Word_attribute},
+        {"__alignof", Word_attribute},
+        {"decltype", Word_attribute},
+        {"__decltype", Word_attribute},
+        {"noexcept", Word_attribute},
+        {"throw", Word_attribute},
+        {"sizeof", Word_attribute},
+        {"typeof", Word_attribute},
+        {"__typeof__", Word_attribute},
+        {"__typeof", Word_attribute},
+        {"asm", Word_attribute},
+        {"__asm__", Word_attribute},
+        {"__asm", Word_attribute},
+        {"static_assert", Word_attribute},
+        {"_Static_assert", Word_attribute},
+        {"__pragma", Word_attribute},
+        {"_Pragma", Word_attribute},
+        {"operator", Word_operator},
+        {"template", Word_template},
+        {"try", Word_try},
+        {"catch", Word_catch},
+        {"requires", Word_requires},
+    };
+    for (const auto& w : kWords)
+        if (strcmp(w.textP, wordP) == 0)
+            return w.word;
+    return Word_other;
+}
+
+// Whether a punctuator being read goes on with c: "::", "->", ">>", "<=>"...
+bool extendsPunct(const char* pendingP, int length, int c) {
+    static const char* const kLong[] = {"::", "...", ".*", "->*", "+=", "-=", "*=", "/=",
+                                        "%=", "^=", "&=", "|=", "==", "!=", "<=>", ">=",
+                                        "&&", "||", "<<=", ">>=", "++", "--", "##"};
+    for (const char* p : kLong) {
+        if (static_cast<int>(strlen(p)) <= length)
+            continue;
+        if (strncmp(p, pendingP, static_cast<size_t>(length)) == 0 && p[length] == c)
+            return true;
+    }
+    return false;
+}
+
+bool isWordChar(int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '$' || c >= 0x80;
+}
+
+bool isDigit(int c) { return c >= '0' && c <= '9'; }
+
+int up(int n) { return n < INT_MAX ? n + 1 : n; }
 
 // What one scan knows; the fields are the state of the character loop.
 struct Scanner {
@@ -30,7 +144,6 @@ struct Scanner {
 
     int lineno = 1;    // line of the wanted file; -1 in another, 0 before line 1
     int character = 0; // column of the current character in its line
-    int quote = 0;     // 1 in a character literal, 2 in a string literal
     int state = 0;     // line-marker recogniser, -1 once the line is code
     int val = 0;       // the marker's line number
     int valTooBig = 0; // the marker's line number does not fit
@@ -39,11 +152,34 @@ struct Scanner {
     int nameBad = 0; // too long or holding a NUL: names no file of ours
     long cwdLth = -1;
 
-    int function = -1;   // -1 nothing open, 0 declaration part, n brace depth
-    int openpoint = 0;   // index + 1 of the construct whose parameter list was seen
-    int functionptr = 0; // parenthesis depth inside "(*" declarators
-    int lastc = 0;       // last code character other than blanks
-    int current = -1;    // index of the open construct's record, -1 for none
+    // The lexer.
+    ELex lex = Lex_between;
+    char word[kWordSize + 1];
+    int wordLth = 0; // kWordSize + 1 once too long to be a keyword
+    char pending[4];
+    int pendingLth = 0;
+    char delimiter[kDelimiterSize];
+    int delimiterLth = 0;
+    int rawMatch = -1; // characters of ")delimiter" matched, -1 for none
+    int numberLast = 0; // the last character of a number being read
+    Token prev;        // the last token of code
+
+    // The construct being read.
+    int function = -1; // -1 nothing open, 0 declaration part, n brace depth of the body
+    int current = -1;  // index of the open construct's record, -1 for none
+    int paren = 0, bracket = 0, angle = 0;
+    int nest = 0;             // braces inside the declaration part that are no body
+    bool params = false;      // a parameter list was seen
+    bool initialiser = false; // "=" was seen: braces belong to the value
+    bool scopeWord = false;   // class, namespace, extern...: a brace opens their body
+    bool initList = false;    // a constructor's member initialisers
+    bool tryBlock = false;    // a function-try-block: handlers follow the body
+    bool requiresBody = false; // the next brace is a requires expression's
+    // Index + 1 of a closed function-try-block whose next handler may follow.
+    int handlerPending = 0;
+    // Index + 1 of a declaration with a parameter list that ended with a
+    // semicolon: the header of an old-style definition when a body follows.
+    int oldStyle = 0;
 
     Scanner(const char* dirP, const char* fileP) : cwdP(dirP), wantedP(fileP) {}
 
@@ -56,17 +192,24 @@ struct Scanner {
             fputs(textP, debugP);
     }
 
-    // A parameter list was seen in the open construct itself, not merely
-    // in some earlier declaration that ended with a semicolon.
-    bool paramsSeen() const { return openpoint != 0 && openpoint == g_boundaries; }
+    bool atTop() const { return paren == 0 && bracket == 0 && nest == 0; }
 
     void newLine();
     void markerLine(int c, int escaped);
     void markerEnds();
-    void code(int c);
+    void code(int c, int escaped);
+    void literal(int c, int escaped);
+    void startToken(int c);
+    void endToken(const Token& t);
+    void singleChar(int c);
+    void endPending();
+    void endWord();
+    void finish();
     void open();
     void drop();
     void close(int c);
+    void endBody(int c);
+    void reopenForHandler();
 };
 
 void growIfFull() {
@@ -83,6 +226,8 @@ void growIfFull() {
 
 void Scanner::open() {
     function = 0;
+    paren = bracket = angle = nest = 0;
+    params = initialiser = scopeWord = initList = tryBlock = requiresBody = false;
     if (debugP != nullptr)
         fprintf(debugP, "\n##START lineno=%d+%d\n", lineno, character);
     growIfFull();
@@ -96,8 +241,8 @@ void Scanner::open() {
 }
 
 // The open construct turned out to be no function: a struct or namespace
-// body, an initialiser, or a label or bit-field cut by a lone colon. It is
-// always the last record.
+// body, a label or bit-field cut by a lone colon, or the closing brace of
+// the scope around it. It is always the last record.
 void Scanner::drop() {
     assert(current == g_boundaries - 1);
     --g_boundaries;
@@ -117,7 +262,34 @@ void Scanner::close(int c) {
     // open any more, so the next construct can begin.
     current = -1;
     function = -1;
-    lastc = c;
+}
+
+// The closing brace of a body. A function-try-block goes on with its
+// handlers: the record is closed here and opened again by a "catch".
+void Scanner::endBody(int c) {
+    int index = current;
+    bool handlers = tryBlock && lineno > 0 && current >= 0;
+    oldStyle = 0;
+    close(c);
+    handlerPending = handlers ? index + 1 : 0;
+}
+
+void Scanner::reopenForHandler() {
+    int index = handlerPending - 1;
+    handlerPending = 0;
+    if (current >= 0)
+        drop(); // the record the word "catch" opened
+    if (index != g_boundaries - 1)
+        return;
+    putText("!!");
+    current = index;
+    g_boundariesP[current].lineno[1] = -1;
+    g_boundariesP[current].character[1] = 0;
+    function = 0;
+    paren = bracket = angle = nest = 0;
+    params = true;
+    tryBlock = true;
+    initialiser = scopeWord = initList = requiresBody = false;
 }
 
 // A marker's line feed: from here on the text is the given line of the file
@@ -153,17 +325,17 @@ void Scanner::markerEnds() {
 }
 
 // One character while the line may still be a marker: "#", blanks, a line
-// number, blanks, a quoted name, flags. Anything that does not fit turns the
-// line into code from that character on.
+// number, blanks, a quoted name, flags. A line that begins with "#" and is
+// no marker is another directive (#pragma, #ident), which is no code.
 void Scanner::markerLine(int c, int escaped) {
     switch (state) {
     case 0:
-        if (c == '#' && quote == 0) {
+        if (c == '#' && lex != Lex_raw) {
             state = 1;
             break;
         }
         state = -1;
-        return code(c);
+        return code(c, escaped);
     case 1:
         // Line number 0 is a marker too: the compiler opens its output with
         // markers such as # 0 "<built-in>", which are no code.
@@ -176,7 +348,8 @@ void Scanner::markerLine(int c, int escaped) {
             break;
         }
         state = -1;
-        return code(c);
+        lex = Lex_directive;
+        return code(c, escaped);
     case 2:
         if (c >= '0' && c <= '9') {
             if (val > (INT_MAX - (c - '0')) / 10)
@@ -190,7 +363,8 @@ void Scanner::markerLine(int c, int escaped) {
             break;
         }
         state = -1;
-        return code(c);
+        lex = Lex_directive;
+        return code(c, escaped);
     case 3:
         if (c == ' ')
             break;
@@ -201,7 +375,8 @@ void Scanner::markerLine(int c, int escaped) {
             break;
         }
         state = -1;
-        return code(c);
+        lex = Lex_directive;
+        return code(c, escaped);
     case 4:
         // The compiler writes a quote in a file name as \"; only a bare
         // quote ends the name.
@@ -224,7 +399,7 @@ void Scanner::markerLine(int c, int escaped) {
     put(c);
 }
 
-// A line feed of code: the next line of the wanted file, or of another.
+// A line feed: the next line of the wanted file, or of another.
 void Scanner::newLine() {
     if (lineno > 0 && lineno < INT_MAX) {
         ++lineno;
@@ -237,90 +412,379 @@ void Scanner::newLine() {
     putText("\n     ");
 }
 
-void Scanner::code(int c) {
-    if (quote != 0) {
-        // A line feed inside a literal is still a line of the file: raw
-        // strings span lines, and the compiler puts no marker after them.
-        if (c == '\n')
-            return newLine();
-        put(c);
-        return;
-    }
-
-    int remembered = c;
-    if (lastc == '(') {
-        if (function == 0 && functionptr == 0) {
-            if (c == '*')
-                functionptr = 1;
-            else
-                openpoint = g_boundaries;
-        }
-    } else if (lastc == ':') {
-        if (c == ':')
-            remembered = 'a'; // "::" qualifies a name; it is no label
-        else if (function >= 0 && !paramsSeen())
-            drop();
-    }
-
-    switch (c) {
-    case '\t':
-    case '\r':
-    case ' ':
-        put(c);
-        return;
-    case '\n':
+// A character inside a literal. Only raw strings span lines; a line feed
+// ends any other literal, so that a stray quote cannot hide the rest of the
+// file.
+void Scanner::literal(int c, int escaped) {
+    if (c == '\n') {
         newLine();
+        if (lex == Lex_raw) {
+            rawMatch = -1;
+            return;
+        }
+        if (escaped)
+            return; // a continued line inside the literal
+        lex = Lex_between;
         state = 0;
+        Token t;
+        t.kind = Token_literal;
+        return endToken(t);
+    }
+    switch (lex) {
+    case Lex_string:
+    case Lex_char:
+        if (!escaped && c == (lex == Lex_string ? '"' : '\''))
+            lex = Lex_between;
+        break;
+    case Lex_delimiter:
+        if (c == '(' && !escaped) {
+            lex = Lex_raw;
+            rawMatch = -1;
+        } else if (escaped || c == ' ' || c == ')' || c == '"' || c == '\t' ||
+                   delimiterLth >= kDelimiterSize) {
+            // No raw string after all: read on as an ordinary one.
+            lex = Lex_string;
+            if (!escaped && c == '"')
+                lex = Lex_between;
+        } else {
+            delimiter[delimiterLth++] = static_cast<char>(c);
+        }
+        break;
+    default: // Lex_raw: ends at ")", the delimiter and a quote, all unescaped
+        if (escaped)
+            rawMatch = c == ')' ? 0 : -1; // the backslash broke any match
+        else if (rawMatch == delimiterLth && c == '"')
+            lex = Lex_between;
+        else if (rawMatch >= 0 && rawMatch < delimiterLth && c == delimiter[rawMatch])
+            ++rawMatch;
+        else
+            rawMatch = c == ')' ? 0 : -1;
+        break;
+    }
+    put(c);
+    if (lex == Lex_between) {
+        Token t;
+        t.kind = Token_literal;
+        endToken(t);
+    }
+}
+
+// The first character of a token: a construct opens at it when none is
+// open, unless the token is one that never begins a declaration.
+void Scanner::startToken(int c) {
+    if (function != -1 || current >= 0 || lineno <= 0)
         return;
-    case '(':
-        if (functionptr != 0)
-            ++functionptr;
-        break;
-    case ')':
-        if (functionptr != 0)
-            --functionptr;
-        break;
+    if (c == '{' || c == '}' || c == '(' || c == ')' || c == ';')
+        return;
+    open();
+}
+
+void Scanner::endWord() {
+    Token t;
+    t.kind = Token_word;
+    if (wordLth <= kWordSize) {
+        word[wordLth] = '\0';
+        t.word = classify(word);
+    }
+    lex = Lex_between;
+    endToken(t);
+}
+
+void Scanner::endPending() {
+    Token t;
+    t.kind = Token_punct;
+    memcpy(t.punct, pending, static_cast<size_t>(pendingLth));
+    t.punct[pendingLth] = '\0';
+    lex = Lex_between;
+    endToken(t);
+}
+
+// What a whole token means to the construct around it. Braces, parentheses,
+// brackets and semicolons arrive through singleChar, the rest here.
+void Scanner::endToken(const Token& t) {
+    if (handlerPending != 0) {
+        if (t.kind == Token_word && t.word == Word_catch) {
+            reopenForHandler();
+            prev = t;
+            return;
+        }
+        handlerPending = 0;
+    }
+    if (function == 0) {
+        bool afterOperator = prev.kind == Token_word && prev.word == Word_operator;
+        if (t.kind == Token_word && atTop() && angle == 0) {
+            if (t.word == Word_scope && !params)
+                scopeWord = true;
+            else if (t.word == Word_try && params)
+                tryBlock = true;
+        }
+        if (t.kind == Token_word && t.word == Word_requires &&
+            ((prev.kind == Token_word && prev.word == Word_requires) || prev.is("&&") ||
+             prev.is("||") || prev.is("!")))
+            requiresBody = true;
+        if (t.kind == Token_punct && !afterOperator && atTop()) {
+            if (t.is("<")) {
+                if (prev.kind == Token_word && prev.word != Word_operator)
+                    angle = up(angle);
+            } else if (t.is(">")) {
+                if (angle > 0)
+                    --angle;
+            } else if (t.is(">>")) {
+                angle = angle > 2 ? angle - 2 : 0;
+            } else if (t.is("=") && angle == 0) {
+                initialiser = true;
+            } else if (t.is(":") && angle == 0) {
+                // After a parameter list a lone colon begins a constructor's
+                // initialisers; in a class head, its bases; in a value, it
+                // is part of a conditional. Otherwise it ends an access
+                // label or begins a bit-field's width: no function.
+                if (params)
+                    initList = true;
+                else if (!scopeWord && !initialiser)
+                    drop();
+            }
+        }
+    }
+    prev = t;
+}
+
+// A brace, parenthesis, bracket, semicolon, comma, question mark or tilde:
+// tokens of one character, acted on at once.
+void Scanner::singleChar(int c) {
+    Token t;
+    t.kind = Token_punct;
+    t.punct[0] = static_cast<char>(c);
+    if (handlerPending != 0)
+        handlerPending = 0;
+    switch (c) {
     case '{':
-        if (function >= 0) {
-            // Only a parameter list of this very construct makes the brace
-            // a body; a prototype earlier must not turn the struct, class or
-            // namespace that follows it into one construct.
-            if (paramsSeen())
-                ++function;
-            else
-                drop();
-        } else if (openpoint != 0 && openpoint <= g_boundaries && lastc == ';') {
+        if (function >= 1) {
+            function = up(function);
+        } else if (function == 0) {
+            if (!atTop() || angle > 0) {
+                nest = up(nest);
+            } else if (requiresBody) {
+                requiresBody = false;
+                nest = 1;
+            } else if (initList) {
+                // A member initialiser in braces follows the member's
+                // name or a base's template arguments; the body follows
+                // a closing parenthesis or brace, or a pack's "...".
+                if (prev.kind == Token_word || prev.is(">"))
+                    nest = 1;
+                else
+                    function = 1;
+            } else if (initialiser) {
+                nest = 1;
+            } else if (params) {
+                function = 1;
+            } else if (!scopeWord && (prev.kind == Token_word || prev.is("]") || prev.is(">"))) {
+                nest = 1; // a variable's braced initialiser
+            } else {
+                drop(); // a class, namespace or extern block's body
+            }
+        } else if (oldStyle != 0 && oldStyle <= g_boundaries && prev.is(";") && lineno > 0) {
             // An old-style definition: the declarations of its parameters
             // ended with semicolons and were recorded on their own; the body
             // reunites them with the header's record.
             putText("!!");
-            current = openpoint - 1;
-            g_boundaries = openpoint;
+            current = oldStyle - 1;
+            g_boundaries = oldStyle;
             g_boundariesP[current].lineno[1] = -1;
             g_boundariesP[current].character[1] = 0;
             function = 1;
+            tryBlock = false;
         }
         break;
     case '}':
         if (function >= 1) {
             --function;
             if (function == 0) {
-                openpoint = 0;
-                return close(c);
+                prev = t;
+                return endBody(c);
             }
+        } else if (function == 0) {
+            if (nest > 0)
+                --nest;
+            else
+                drop(); // the end of the scope around an unfinished declaration
         }
         break;
     case ';':
+        if (function == 0 && atTop()) {
+            bool header = params;
+            int index = current;
+            prev = t;
+            close(c);
+            if (header && index >= 0)
+                oldStyle = index + 1;
+            return;
+        }
+        break;
+    case '(':
+        if (function == 0) {
+            if (atTop() && angle == 0 &&
+                !(prev.kind == Token_word &&
+                  (prev.word == Word_attribute || prev.word == Word_requires)))
+                params = true;
+            paren = up(paren);
+        }
+        break;
+    case ')':
+        if (function == 0 && paren > 0)
+            --paren;
+        break;
+    case '[':
         if (function == 0)
-            return close(c);
+            bracket = up(bracket);
+        break;
+    case ']':
+        if (function == 0 && bracket > 0)
+            --bracket;
         break;
     default:
-        if (function == -1 && lineno > 0 && current < 0)
-            open();
         break;
     }
-    lastc = remembered;
+    prev = t;
     put(c);
+}
+
+void Scanner::finish() {
+    if (lex == Lex_word)
+        endWord();
+    else if (lex == Lex_punct)
+        endPending();
+    else if (lex == Lex_number)
+        lex = Lex_between;
+}
+
+void Scanner::code(int c, int escaped) {
+    switch (lex) {
+    case Lex_string:
+    case Lex_char:
+    case Lex_delimiter:
+    case Lex_raw:
+        return literal(c, escaped);
+    case Lex_directive:
+        if (c == '\n') {
+            newLine();
+            if (!escaped) {
+                lex = Lex_between;
+                state = 0;
+            }
+            return;
+        }
+        put(c);
+        return;
+    case Lex_word:
+        if (isWordChar(c) && !escaped) {
+            if (wordLth <= kWordSize) {
+                if (wordLth < kWordSize)
+                    word[wordLth] = static_cast<char>(c);
+                ++wordLth; // kWordSize + 1: too long for a keyword
+            }
+            put(c);
+            return;
+        }
+        if ((c == '"' || c == '\'') && !escaped && wordLth <= 3) {
+            // An encoding prefix (L, u, U, u8) or a raw string's (R, LR,
+            // uR, UR, u8R) makes one literal with the quote.
+            word[wordLth] = '\0';
+            bool raw = c == '"' && (!strcmp(word, "R") || !strcmp(word, "LR") ||
+                                    !strcmp(word, "uR") || !strcmp(word, "UR") ||
+                                    !strcmp(word, "u8R"));
+            bool prefix = !strcmp(word, "L") || !strcmp(word, "u") || !strcmp(word, "U") ||
+                          !strcmp(word, "u8");
+            if (raw || prefix) {
+                lex = raw ? Lex_delimiter : c == '"' ? Lex_string : Lex_char;
+                delimiterLth = 0;
+                put(c);
+                return;
+            }
+        }
+        endWord();
+        break;
+    case Lex_number:
+        // Digit separators, exponents with a sign, suffixes: all one number.
+        if (!escaped && (isWordChar(c) || c == '.' || c == '\'' ||
+                         ((c == '+' || c == '-') && strchr("eEpP", numberLast) != nullptr))) {
+            numberLast = c;
+            put(c);
+            return;
+        }
+        lex = Lex_between;
+        {
+            Token t;
+            t.kind = Token_number;
+            endToken(t);
+        }
+        break;
+    case Lex_punct:
+        if (!escaped && pendingLth < 3 && extendsPunct(pending, pendingLth, c)) {
+            pending[pendingLth++] = static_cast<char>(c);
+            put(c);
+            return;
+        }
+        endPending();
+        break;
+    case Lex_between:
+        break;
+    }
+
+    // Between tokens: c begins the next one, or is a blank.
+    switch (c) {
+    case '\t':
+    case '\r':
+    case ' ':
+    case '\f':
+    case '\v':
+        put(c);
+        return;
+    case '\n':
+        newLine();
+        state = 0;
+        return;
+    default:
+        break;
+    }
+    startToken(c);
+    if (c == '"' || c == '\'') {
+        if (!escaped) {
+            lex = c == '"' ? Lex_string : Lex_char;
+            put(c);
+            return;
+        }
+    } else if (isDigit(c)) {
+        lex = Lex_number;
+        numberLast = c;
+        put(c);
+        return;
+    } else if (isWordChar(c)) {
+        lex = Lex_word;
+        word[0] = static_cast<char>(c);
+        wordLth = 1;
+        put(c);
+        return;
+    }
+    switch (c) {
+    case '{':
+    case '}':
+    case '(':
+    case ')':
+    case '[':
+    case ']':
+    case ';':
+    case ',':
+    case '?':
+    case '~':
+        return singleChar(c);
+    default:
+        lex = Lex_punct;
+        pending[0] = static_cast<char>(c);
+        pendingLth = 1;
+        put(c);
+        return;
+    }
 }
 
 } // namespace
@@ -377,16 +841,6 @@ void scan(const char* cwdP, int fd) {
                 s.character = 0;
             else if (s.character < INT_MAX - 1)
                 ++s.character;
-        } else if (c == '"') {
-            if (s.quote == 0)
-                s.quote = 2;
-            else if (s.quote == 2)
-                s.quote = 0;
-        } else if (c == '\'') {
-            if (s.quote == 0)
-                s.quote = 1;
-            else if (s.quote == 1)
-                s.quote = 0;
         } else if (c == '\n') {
             s.character = 0;
         }
@@ -394,8 +848,9 @@ void scan(const char* cwdP, int fd) {
         if (s.state >= 0)
             s.markerLine(c, escaped);
         else
-            s.code(c);
+            s.code(c, escaped);
     }
+    s.finish();
     fclose(inP);
 
     if (s.debugP != nullptr) {

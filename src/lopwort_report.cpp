@@ -7,8 +7,10 @@
 #include "lopwort.h"
 #include "lopwort_analysis.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -28,6 +30,33 @@ void forgetFile() {
     if (g_argsPP != nullptr)
         g_argsPP[0] = nullptr;
 }
+
+bool samePath(const char* aP, const char* bP) { return aP == bP || strcmp(aP, bP) == 0; }
+
+// Which boundary records of the current file hold the line of a live
+// function. A guard around such a record would take the live function out
+// with the dead one (two functions written by one macro on one line, say),
+// so it is never guarded.
+struct liveLinesT {
+    std::vector<int> lines; // lines of the file's reached functions, ascending
+    std::vector<char> held; // per record: it holds one of them
+
+    // firstP is the first function of the file in the ordered list.
+    void establish(CEntityInstance* firstP, int records) {
+        lines.clear();
+        for (CEntityInstance* eP = firstP; eP && samePath(eP->m_fullpathP, firstP->m_fullpathP);
+             eP = eP->m_nextInOrderP)
+            if (eP->m_visited == 1 && eP->m_lineno != NO_LINENO)
+                lines.push_back(eP->m_lineno);
+        std::sort(lines.begin(), lines.end());
+        held.assign(static_cast<size_t>(std::max(records, 0)), 0);
+        for (int i = 0; i < records && i < g_boundaries; ++i) {
+            const boundaryT& b = g_boundariesP[i];
+            auto it = std::lower_bound(lines.begin(), lines.end(), b.lineno[0]);
+            held[static_cast<size_t>(i)] = it != lines.end() && *it <= b.lineno[1];
+        }
+    }
+};
 
 } // namespace
 
@@ -71,8 +100,13 @@ void report_dead() {
     int skip = 0;
     int load_failed = 1;
     int records = -1;
+    // The first function, live or dead, of the path met last.
+    CEntityInstance* runP = nullptr;
+    liveLinesT live;
 
     for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
+        if (runP == nullptr || !samePath(eP->m_fullpathP, runP->m_fullpathP))
+            runP = eP;
         if (eP->m_visited != 0)
             continue;
 
@@ -147,14 +181,20 @@ void report_dead() {
                 }
             }
             if (!final) {
-                if (records == -1)
+                if (records == -1) {
                     records = establish_boundaries(eP);
+                    live.establish(runP, records);
+                }
                 bool found = false;
                 for (int i = 0; i < records && i < g_boundaries; ++i) {
                     boundaryT* bP = &g_boundariesP[i];
                     if (bP->lineno[0] <= lineno && bP->lineno[1] >= lineno) {
-                        bP->dead = 1;
-                        g_changed = 1;
+                        if (live.held[static_cast<size_t>(i)]) {
+                            msgP = "shares a live line";
+                        } else {
+                            bP->dead = 1;
+                            g_changed = 1;
+                        }
                         found = true;
                         break;
                     }

@@ -165,8 +165,10 @@ TEST(Scan, RecordsTopLevelConstructs) {
         {"# 1 \"x.c\"\nint (*fp)(int);\nint y;\n", {"1.1 - 1.16", "2.1 - 2.7"}},
         {"# 1 \"x.c\"\nchar* s = \"a;{b}\\\";\";\nchar d = '\\'';\nint f() { return '{'; }\n",
          {"1.1 - 1.22", "2.1 - 2.15", "3.1 - 3.24"}},
-        {"# 1 \"x.c\"\nint v[] = { 1, 2 };\n", {"1.13 - 1.20"}},
-        {"# 1 \"x.c\"\n#pragma pack(1)\nstruct s { int a; };\n", {"1.2 - 2.20"}},
+        // A braced initialiser belongs to its declaration; a directive
+        // other than a marker is no code.
+        {"# 1 \"x.c\"\nint v[] = { 1, 2 };\n", {"1.1 - 1.20"}},
+        {"# 1 \"x.c\"\n#pragma pack(1)\nstruct s { int a; };\n", {"2.12 - 2.18"}},
         {"# 1 \"x.c\"\nint a;\n# 1 \"/h.h\" 1 3 4\nint b;\nint f() {}\n# 3 \"x.c\" 2\nint c;\n",
          {"1.1 - 1.7", "3.1 - 3.7"}},
         // A body closed in another file stays open; the next one is found.
@@ -174,7 +176,7 @@ TEST(Scan, RecordsTopLevelConstructs) {
          {"1.1 - -1.0", "3.1 - 3.7"}},
         {"int a;\n#  2   \"x.c\" 2 3\t4 \r\nint b;\n", {"1.1 - 1.7", "2.1 - 2.7"}},
         {"# 4 \"./x.c\"\nint a;\n# 1 \"x.c\"\nint b;\n", {"1.1 - 1.7"}},
-        {"# 1 \"x.c\"\n# x;\n#1\"x.c\";\n", {"1.3 - 1.5", "2.7 - 2.9"}},
+        {"# 1 \"x.c\"\n# x;\n#1\"x.c\";\nint a;\n", {"3.1 - 3.7"}},
         // Both bytes of an escape are columns; raw strings span lines.
         {"# 1 \"x.c\"\nint f(void) { return '\\n'; }\n", {"1.1 - 1.29"}},
         {"# 1 \"x.c\"\nchar* s = R\"(a\nb)\";\nint b;\n", {"1.1 - 2.5", "3.1 - 3.7"}},
@@ -200,6 +202,81 @@ TEST(Scan, RecordsTopLevelConstructs) {
         std::string err = capture([&] { EXPECT_EQ(fake.run(c.text), g_boundaries); }).second;
         EXPECT_EQ(records(), c.records) << c.text;
         EXPECT_EQ(err, "") << c.text;
+    }
+}
+
+// The shapes of today's C and C++ that a scan of braces alone gets wrong:
+// each function must be one record from its first character (attributes
+// included) to its last, and class, namespace and extern bodies none.
+TEST(Scan, ModernShapesGetTheirWholeExtent) {
+    const struct {
+        const char* textP;
+        Records records;
+    } cases[] = {
+        // Member initialisers in braces, also after noexcept and packs.
+        {"S::S(const S& o) : ptr_{clone(o.ptr_)} {}\n", {"1.1 - 1.42"}},
+        {"D::D(int a, int b) : Base{a}, m_{b} {\n}\n", {"1.1 - 2.2"}},
+        {"template <class... X> V::V(X... x) : v{x...}, B<X>{x}... { }\n", {"1.1 - 1.61"}},
+        {"S::S() noexcept : a{1} { }\n", {"1.1 - 1.27"}},
+        // Function-try-blocks: the handlers are part of the function.
+        {"int f(int x) try { return g(x); } catch (const E& e) { return 1; }"
+         " catch (...) { return 2; }\nint y;\n",
+         {"1.1 - 1.93", "2.1 - 2.7"}},
+        {"S::S() try : a{1} {\n} catch (...) {\n}\nint z;\n", {"1.1 - 3.2", "4.1 - 4.7"}},
+        {"int f() try { } catch (...) { }\ntry_me x;\n", {"1.1 - 1.32", "2.1 - 2.10"}},
+        // Class and namespace heads with attributes and template arguments.
+        {"struct __attribute__((visibility(\"default\"))) S {\n int f() { return 1; }\n};\n",
+         {"2.2 - 2.23"}},
+        {"class alignas(16) [[nodiscard]] __declspec(dllexport) S : public Base<S> {\n"
+         "  void g() {}\n};\n",
+         {"2.3 - 2.14"}},
+        {"struct S : B<void(int)>, C<decltype(f())> {\n  void g() {}\n};\n", {"2.3 - 2.14"}},
+        {"template <typename T, void (*F)(T)> struct W {\n void g() {}\n};\n", {"2.2 - 2.13"}},
+        {"namespace __attribute__((visibility(\"hidden\"))) n {\nint f() { return 0; }\n}\n",
+         {"2.1 - 2.22"}},
+        {"extern \"C\" {\nint c1(void) { return 1; }\n}\n", {"2.1 - 2.27"}},
+        {"enum class E : int { A, B };\nint f() { return 0; }\n", {"2.1 - 2.22"}},
+        // Attributes before a function, on their own line; braces inside
+        // their strings.
+        {"[[nodiscard]]\nint f() { return 1; }\n[[deprecated(\"use {g} instead\")]]\n"
+         "int g() { return 2; }\n",
+         {"1.1 - 2.22", "3.1 - 4.22"}},
+        {"__attribute__((noinline))\nstatic int k(void) { return 4; }\n", {"1.1 - 2.33"}},
+        // Braces in parameters, trailing return types, requires clauses and
+        // expressions, noexcept, defaulted and deleted definitions,
+        // deduction guides.
+        {"int f(int x = int{5}, F g = [] { return; }) { return x; }\n"
+         "auto g() -> int { return 1; }\n",
+         {"1.1 - 1.58", "2.1 - 2.30"}},
+        {"template <class T> requires requires (T x) { x + 1; } void f(T) {}\n"
+         "template <class T> void g(T) requires (sizeof(T) > 1) { }\n"
+         "template <class T> concept C = requires(T a) { a + a; };\n",
+         {"1.1 - 1.67", "2.1 - 2.58", "3.1 - 3.57"}},
+        {"void h(int) noexcept(noexcept(f(1))) { }\nS::S() = default;\n"
+         "S& S::operator=(const S&) = delete;\ntemplate <class T> S(T) -> S<T>;\n",
+         {"1.1 - 1.41", "2.1 - 2.18", "3.1 - 3.36", "4.1 - 4.33"}},
+        // Operators, whose "<" and ">" open no template arguments.
+        {"bool S::operator()(int a) const { return a < 1; }\n"
+         "bool operator<(const A& a, const A& b) { return true; }\n"
+         "A operator<<(A a, int) { return a; }\nbool operator>(A, A) { return 0; }\n",
+         {"1.1 - 1.50", "2.1 - 2.56", "3.1 - 3.37", "4.1 - 4.35"}},
+        // Raw strings with quotes, braces and backslashes; digit separators.
+        {"const char* r = R\"x(a \" } b)x\";\nint f() { return 1; }\n"
+         "const char* s = R\"(\\)\";\nint g() { return 2; }\n",
+         {"1.1 - 1.32", "2.1 - 2.22", "3.1 - 3.24", "4.1 - 4.22"}},
+        {"long n = 1'000'000'000;\nint f() { return 1; }\n", {"1.1 - 1.24", "2.1 - 2.22"}},
+        {"char c = u8'a', d = L'\\'';\nint f() { return '}'; }\n", {"1.1 - 1.27", "2.1 - 2.24"}},
+        // A stray quote ends at its line.
+        {"int a = x';\nint b;\nint f() { return 1; }\n", {"1.1 - 2.7", "3.1 - 3.22"}},
+        // Tables and braced variables are one declaration each.
+        {"static const fp table[] = { f, g };\nint x{5};\nstd::vector<int> v{1, 2};\n",
+         {"1.1 - 1.36", "2.1 - 2.10", "3.1 - 3.26"}},
+        {"auto l = [](int a) { return a; };\nint f() { return 0; }\n", {"1.1 - 1.34", "2.1 - 2.22"}},
+    };
+    FakeCompiler fake;
+    for (const auto& c : cases) {
+        fake.run(std::string("# 1 \"x.c\"\n") + c.textP);
+        EXPECT_EQ(records(), c.records) << c.textP;
     }
 }
 

@@ -236,3 +236,31 @@ f2 { label = two }
 }
 
 } // namespace
+
+// Two functions written on one line by a macro share one record: when one
+// of them is live, guarding the record would take it out too.
+TEST(Report, ARecordHoldingALiveFunctionsLineIsNotGuarded) {
+    std::string dir = makeTempDir();
+    const std::string source = "#define PAIR(x) int x##_a(void) { return 1; } "
+                               "int x##_b(void) { return 2; }\n"
+                               "PAIR(p)\nPAIR(q)\nint main(void) { return p_a(); }\n";
+    writeFile(dir + "/m.c", source);
+    std::string facts = "FACT TUPLE :\n$INSTANCE m.c cFile\n";
+    for (const char* fP : {"main", "p_a", "p_b", "q_a", "q_b"})
+        facts += std::string("$INSTANCE ") + fP + " GF\ncontain m.c " + fP + "\n";
+    facts += "call main p_a\nFACT ATTRIBUTE :\nm.c { args = (" + dir +
+             " /usr/bin/gcc -c m.c) }\n";
+    for (const auto& f : {std::make_pair("main", 4), std::make_pair("p_a", 2),
+                          std::make_pair("p_b", 2), std::make_pair("q_a", 3),
+                          std::make_pair("q_b", 3)})
+        facts += std::string(f.first) + " { label = " + f.first + " file = " + dir +
+                 "/m.c lineno = " + std::to_string(f.second) + " }\n";
+    RunResult r = runFacts(facts, {"-u", "-p", dir});
+    EXPECT_NE(r.out.find("\t(GF) p_b:2 shares a live line\n"), std::string::npos) << r.out;
+    // Both of the other pair are dead: their line goes.
+    EXPECT_NE(r.out.find("\t(GF) q_a:3 update\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\t(GF) q_b:3 update\n"), std::string::npos) << r.out;
+    std::string after = readFile(dir + "/m.c");
+    EXPECT_NE(after.find("\nPAIR(p)\n"), std::string::npos) << after;
+    EXPECT_NE(after.find(" */\nPAIR(q)\n#endif /* _DEAD_"), std::string::npos) << after;
+}
