@@ -132,6 +132,11 @@ class CUnitCollector {
                 for (const std::string& id : it->second)
                     relate(m_keepRoot, "call", id);
         }
+        // An alias or an ifunc names its target by its symbol: the target
+        // lives while they do, and nothing else records the use.
+        for (const auto& p : m_facts.m_entities)
+            if (!p.second.m_mangle.empty() && m_symbolTargets.count(p.second.m_mangle))
+                relate(m_keepRoot, "call", p.first);
         for (auto& p : m_patternUses) {
             auto made = m_instances.find(p.first);
             if (made == m_instances.end()) {
@@ -165,7 +170,8 @@ class CUnitCollector {
         structural_uses(inner.sink(), fdP);
         if (fdP->getTemplateSpecializationKind() == TSK_ExplicitInstantiationDefinition ||
             fdP->hasAttr<ConstructorAttr>() || fdP->hasAttr<DestructorAttr>() ||
-            fdP->hasAttr<UsedAttr>() || shares_first_line(source_of(fdP)) ||
+            fdP->hasAttr<UsedAttr>() || fdP->hasAttr<RetainAttr>() || fdP->hasAttr<WeakAttr>() ||
+            fdP->hasAttr<SectionAttr>() || shares_first_line(source_of(fdP)) ||
             shapes_class(source_of(fdP)))
             relate(m_keepRoot, "call", id);
         if (const IdentifierInfo* nameP = fdP->getDeclName().getAsIdentifierInfo())
@@ -184,6 +190,16 @@ class CUnitCollector {
             return false;
         return isa<CXXConstructorDecl>(mdP) || isa<CXXDestructorDecl>(mdP) ||
                mdP->isCopyAssignmentOperator() || mdP->isMoveAssignmentOperator();
+    }
+
+    // Symbols named by alias, weakref and ifunc attributes.
+    void symbol_targets(const Decl* declP) {
+        if (const auto* aP = declP->getAttr<AliasAttr>())
+            m_symbolTargets.insert(aP->getAliasee().str());
+        if (const auto* aP = declP->getAttr<WeakRefAttr>())
+            m_symbolTargets.insert(aP->getAliasee().str());
+        if (const auto* aP = declP->getAttr<IFuncAttr>())
+            m_symbolTargets.insert(aP->getResolver().str());
     }
 
     // Names that templates look up only when instantiated (members probed
@@ -227,10 +243,10 @@ class CUnitCollector {
             bool dynamic = m_ctx.getLangOpts().CPlusPlus && !vdP->hasConstantInitialization();
             CWalker inner(*this, CSink{dynamic ? m_ctorRoot : id, nullptr}, 1);
             inner.traverse_inside(vdP);
-            // A constant-initialised variable that every build emits
-            // names its functions in the object file whether used or not.
-            if (!dynamic && definition && vdP->isExternallyVisible() && !vdP->isInline() &&
-                vdP->getTemplateSpecializationKind() == TSK_Undeclared)
+            // lopwort guards functions, never variables: whatever an
+            // initialiser names (a table of functions whose readers are
+            // all dead, say) must stay as long as its text does.
+            if (!dynamic)
                 relate(m_keepRoot, "ref", id);
         }
         if (definition && vdP->needsDestruction(m_ctx)) {
@@ -662,17 +678,83 @@ class CUnitCollector {
         lineR = columnR = 0;
         if (start.isInvalid())
             return;
+        // Attributes in brackets or __declspec before the declaration are
+        // outside its range, yet part of its text: they go with it.
+        bool attribute = false;
+        for (const Attr* aP : fdP->attrs()) {
+            if (aP->isInherited() || aP->isImplicit())
+                continue;
+            SourceLocation a = m_sm.getExpansionLoc(aP->getRange().getBegin());
+            if (a.isValid() && m_sm.getFileID(a) == m_sm.getFileID(start) &&
+                m_sm.isBeforeInTranslationUnit(a, start)) {
+                start = a;
+                attribute = true;
+            }
+        }
         std::pair<FileID, unsigned> at = m_sm.getDecomposedLoc(start);
         bool invalid = false;
         llvm::StringRef buffer = m_sm.getBufferData(at.first, &invalid);
         if (invalid || at.second > buffer.size())
             return;
-        lineR = static_cast<int>(m_sm.getLineNumber(at.first, at.second));
-        size_t i = at.second;
-        while (i > 0 && (buffer[i - 1] == ' ' || buffer[i - 1] == '\t'))
-            --i;
-        if (i == 0 || buffer[i - 1] == '\n')
-            columnR = static_cast<int>(m_sm.getColumnNumber(at.first, at.second));
+        size_t offset = at.second;
+        if (attribute)
+            offset = attribute_opening(buffer, offset);
+        lineR = static_cast<int>(m_sm.getLineNumber(at.first, static_cast<unsigned>(offset)));
+        if (begins_line(buffer, offset))
+            columnR =
+                static_cast<int>(m_sm.getColumnNumber(at.first, static_cast<unsigned>(offset)));
+    }
+
+    // Back from an attribute's name to the "[[", "__attribute__((",
+    // "__declspec(" or "alignas(" that opens it.
+    static size_t attribute_opening(llvm::StringRef buffer, size_t offset) {
+        for (;;) {
+            size_t i = offset;
+            while (i > 0 && isspace(static_cast<unsigned char>(buffer[i - 1])))
+                --i;
+            if (i >= 2 && buffer.substr(i - 2, 2) == "[[") {
+                offset = i - 2;
+                continue;
+            }
+            size_t open = i;
+            while (open > 0 && buffer[open - 1] == '(' && i - open < 2)
+                --open;
+            if (open == i)
+                return offset;
+            size_t word = open;
+            while (word > 0 && isspace(static_cast<unsigned char>(buffer[word - 1])))
+                --word;
+            bool found = false;
+            for (const char* kwP : {"__attribute__", "__attribute", "__declspec", "alignas"}) {
+                size_t n = strlen(kwP);
+                if (word >= n && buffer.substr(word - n, n) == kwP) {
+                    offset = word - n;
+                    found = true;
+                    break;
+                }
+            }
+            if (!found)
+                return offset;
+        }
+    }
+
+    // Whether only blanks and block comments stand before offset on its
+    // line: the preprocessor keeps the column of such a line's first token.
+    static bool begins_line(llvm::StringRef buffer, size_t i) {
+        for (;;) {
+            while (i > 0 && (buffer[i - 1] == ' ' || buffer[i - 1] == '\t'))
+                --i;
+            if (i == 0 || buffer[i - 1] == '\n')
+                return true;
+            if (i < 2 || buffer.substr(i - 2, 2) != "*/")
+                return false;
+            size_t open = buffer.substr(0, i - 2).rfind("/*");
+            if (open == llvm::StringRef::npos)
+                return false;
+            if (buffer.substr(open, i - open).contains('\n'))
+                return true; // the line begins inside the comment
+            i = open;
+        }
     }
 
     std::string real_name(const FileEntry* feP) {
@@ -911,6 +993,7 @@ class CUnitCollector {
     std::unordered_map<const Decl*, std::vector<std::string>> m_instances;
     std::unordered_set<const DeclContext*> m_siblingsDone;
     std::set<std::string> m_probedNames;
+    std::set<std::string> m_symbolTargets;
     std::unordered_map<std::string, std::vector<std::string>> m_definedByName;
     std::unordered_map<const Decl*, const Decl*> m_previousSibling;
 
@@ -930,6 +1013,8 @@ bool CWalker::TraverseDecl(Decl* declP) {
     }
     if (declP->isInvalidDecl() || !m_unit.is_project(declP->getLocation()))
         return true;
+    if (declP->hasAttrs())
+        m_unit.symbol_targets(declP);
     if (auto* mdP = dyn_cast<CXXMethodDecl>(declP))
         m_unit.overrides_need_base(mdP);
     if (auto* fdP = dyn_cast<FunctionDecl>(declP))

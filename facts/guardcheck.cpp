@@ -2,29 +2,88 @@
 // the preprocessor run that taught a worker the file names' spelling: the
 // records it makes are exactly those lopwort will look a dead function's
 // line up in. It runs in the merge, where the containing unit of each
-// function is known, so each file is scanned once.
+// function is known, so each file is scanned once per unit that holds its
+// functions.
 #include "guardcheck.h"
 
 #include "boundaries.h"
 #include "lopwort.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <map>
 #include <unistd.h>
 #include <vector>
 
+namespace {
+
+bool is_function(const CFactEntity& e) {
+    return e.m_class == "GF" || e.m_class == "LF" || e.m_class == "VF";
+}
+
+int last_line(const CFactEntity& e) { return e.m_endLine > 0 ? e.m_endLine : e.m_line; }
+
+// Two entities of one text: instances of one template, or the copies of a
+// static function that every unit including its header makes.
+bool same_text(const CFactEntity& a, const CFactEntity& b) {
+    return a.m_line == b.m_line && a.m_textLine == b.m_textLine &&
+           a.m_textColumn == b.m_textColumn && last_line(a) == last_line(b) &&
+           (a.m_label == b.m_label || (!a.m_templateKey.empty() && a.m_templateKey == b.m_templateKey));
+}
+
+// The defined functions of one file, by first line, for the question which
+// of them a record's lines reach.
+struct CFileFunctions {
+    std::vector<const CFactEntity*> m_byLine;
+    std::vector<int> m_reach; // the last line of the functions up to each one
+
+    void finish() {
+        std::sort(m_byLine.begin(), m_byLine.end(),
+                  [](const CFactEntity* a, const CFactEntity* b) { return a->m_line < b->m_line; });
+        m_reach.clear();
+        int reach = 0;
+        for (const CFactEntity* eP : m_byLine) {
+            reach = std::max(reach, last_line(*eP));
+            m_reach.push_back(reach);
+        }
+    }
+
+    // Whether a function of another text than self has a line in [first, last].
+    bool shared(const CFactEntity& self, int first, int last) const {
+        auto end = std::upper_bound(
+            m_byLine.begin(), m_byLine.end(), last,
+            [](int line, const CFactEntity* eP) { return line < eP->m_line; });
+        for (size_t i = static_cast<size_t>(end - m_byLine.begin()); i-- > 0;) {
+            if (m_reach[i] < first)
+                break;
+            const CFactEntity& other = *m_byLine[i];
+            if (&other != &self && last_line(other) >= first && !same_text(self, other))
+                return true;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
 int keep_unguardable_functions(CFactBase& base,
                                const std::function<std::string(int)>& textPath,
                                const std::function<std::string(int)>& keepRoot) {
     std::map<std::pair<int, std::string>, std::vector<std::string>> groups;
+    std::map<std::string, CFileFunctions> files;
     for (const std::string& id : base.order()) {
         const CMergedEntity& m = base.entity(id);
         const CFactEntity& e = m.m_fact;
-        if (m.m_unit >= 0 && e.m_defined && e.m_line > 0 && !e.m_file.empty() &&
-            (e.m_class == "GF" || e.m_class == "LF" || e.m_class == "VF"))
+        if (!e.m_defined || e.m_line <= 0 || e.m_file.empty() || !is_function(e))
+            continue;
+        files[e.m_file].m_byLine.push_back(&e);
+        if (m.m_unit >= 0)
             groups[{m.m_unit, e.m_file}].push_back(id);
     }
+    for (auto& f : files)
+        f.second.finish();
+
     int kept = 0;
     for (const auto& g : groups) {
         int unit = g.first.first;
@@ -36,20 +95,22 @@ int keep_unguardable_functions(CFactBase& base,
         g_debug_flag = 0;
         scan(base.units()[static_cast<size_t>(unit)].m_args[0].c_str(), fd);
         g_filenameP = "";
+        const CFileFunctions& inFile = files[g.first.second];
         for (const std::string& id : g.second) {
             const CFactEntity& e = base.entity(id).m_fact;
             // lopwort takes the first record that holds the function's line;
-            // it is the function's own when it starts where the function's
-            // text starts and ends on its last line. Positions in the middle
-            // of a line cannot be compared (the preprocessor closes up
-            // blanks), so a function that does not begin its line is kept.
-            int line = e.m_line, last = e.m_endLine > 0 ? e.m_endLine : e.m_line;
+            // guarding it is right when it starts where the function's text
+            // starts, ends on its last line, and holds no other function.
+            // Positions in the middle of a line cannot be compared (the
+            // preprocessor closes up blanks), so a function that does not
+            // begin its line is kept.
             bool own = false;
             for (int i = 0; i < g_boundaries; ++i) {
                 const boundaryT& b = g_boundariesP[i];
-                if (b.lineno[0] <= line && b.lineno[1] >= line) {
+                if (b.lineno[0] <= e.m_line && b.lineno[1] >= e.m_line) {
                     own = e.m_textColumn > 0 && b.lineno[0] == e.m_textLine &&
-                          b.character[0] == e.m_textColumn && b.lineno[1] == last;
+                          b.character[0] == e.m_textColumn && b.lineno[1] == last_line(e) &&
+                          !inFile.shared(e, b.lineno[0], b.lineno[1]);
                     break;
                 }
             }

@@ -564,9 +564,14 @@ seekE seek(walkT* wP, int line, int col) {
         }
         size_t next = wP->nextKept(wP->pos);
         bool counted = false;
+        // Before the first token of a line the preprocessor keeps every
+        // column, a comment's included; further on it folds comments away,
+        // so they do not count there.
         if (wP->comment == 0) {
             if (c == '/' && textP[next] == '*') {
-                // Neither opening character counts, and the "*" cannot close.
+                // The "*" cannot close.
+                if (wP->lineStart)
+                    wP->col += 2;
                 wP->jump(next + 1);
                 wP->comment = 1;
                 continue;
@@ -579,10 +584,14 @@ seekE seek(walkT* wP, int line, int col) {
             }
         } else if (wP->comment == 1) {
             if (c == '*' && textP[next] == '/') {
+                if (wP->lineStart)
+                    wP->col += 2;
                 wP->jump(next + 1);
                 wP->comment = 0;
                 continue;
             }
+            if (wP->lineStart && c != '\n')
+                ++wP->col;
         } else if (c == '\n') {
             wP->comment = 0;
         }

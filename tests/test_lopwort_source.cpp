@@ -174,10 +174,12 @@ TEST(LopwortSource, GuardsGoAroundWholeConstructsOnly) {
          kStart + "int g(void) { return 0; }" + kEnd + " int x;\n"},
         {"/* note */\nint f(void)\n{\n}\n", rec(2, 1, 4, 2),
          "/* note */\n" + kStart + "int f(void)\n{\n}" + kEnd + "\n"},
-        // The preprocessor keeps the comment's width before the first token,
-        // the count here does not: the start would fall inside "void".
+        // The preprocessor keeps the width of comments before a line's
+        // first token, those that end on it included.
         {"/* note */ int f(void) { return 0; }\n", rec(1, 12, 1, 37),
-         "/* note */ int f(void) { return 0; }\n"},
+         "/* note */ " + kStart + "int f(void) { return 0; }" + kEnd + "\n"},
+        {"/* a\n b */ /* c */\tint f(void) {\n}\n", rec(2, 15, 3, 2),
+         "/* a\n b */ /* c */\t" + kStart + "int f(void) {\n}" + kEnd + "\n"},
         // A comment inside folds to one blank: the end would fall before "}".
         {"int h(void) { /* x */ return 0; }\n", rec(1, 1, 1, 26),
          kStart + "int h(void) { /* x */ return 0; }" + kEnd + "\n"},

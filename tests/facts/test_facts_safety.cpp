@@ -56,10 +56,11 @@ int main() {
 
 TEST(FactsSafety, FunctionsLopwortCannotIsolateStay) {
     FactsProject p;
-    // The parenthesis in the class head makes lopwort's scanner take the
-    // class body for a function body: guarding a member inside would guard
-    // the whole class.
+    // An attribute in a class head is no parameter list: the members are
+    // constructs of their own. Functions written by one macro on one line,
+    // or sharing a line with another, cannot be guarded alone.
     p.file("n.cpp", R"(#include <cstdio>
+#define PAIR(x) int x##_a() { return 1; } int x##_b() { return 2; }
 int prototype(int);
 namespace space {
 struct __attribute__((aligned(8))) Holder {
@@ -67,16 +68,22 @@ struct __attribute__((aligned(8))) Holder {
     int unused() const { return 2; }
 };
 }
+PAIR(p)
+PAIR(q)
 int prototype(int x) { return x; }
 int lonely() { return 3; } int after() { return 4; }
-int main() { std::printf("%d\n", space::Holder().used() + prototype(1)); }
+int main() { std::printf("%d\n", space::Holder().used() + prototype(1) + p_a()); }
 )");
     p.unit("n.cpp");
     std::string report = guardAndCompare(p, "n.cpp");
-    EXPECT_EQ(report.find("Holder::unused"), std::string::npos) << report;
-    // lonely begins its line and is its own construct; after shares it.
-    EXPECT_NE(report.find("(GF) lonely:10 update"), std::string::npos) << report;
+    EXPECT_NE(report.find("(GF) space::Holder::unused:7 update"), std::string::npos) << report;
+    // A guard ends at a column only where the source agrees with the
+    // preprocessed line, else at the line's end: functions sharing a line
+    // stay, whichever begins it.
+    EXPECT_EQ(report.find("lonely"), std::string::npos) << report;
     EXPECT_EQ(report.find("after"), std::string::npos) << report;
+    EXPECT_EQ(report.find("p_b"), std::string::npos) << report;
+    EXPECT_EQ(report.find("q_a"), std::string::npos) << report;
 }
 
 TEST(FactsSafety, StartupAndExitWorkKeepsItsFunctions) {
