@@ -132,6 +132,7 @@ class CUnitCollector {
                 for (const std::string& id : it->second)
                     relate(m_keepRoot, "call", id);
         }
+        finish_macros();
         // An alias or an ifunc names its target by its symbol: the target
         // lives while they do, and nothing else records the use.
         for (const auto& p : m_facts.m_entities)
@@ -160,11 +161,14 @@ class CUnitCollector {
             CWalker inner(*this, CSink{std::string(), &m_patternUses[key]}, 1);
             return inner.traverse_inside(fdP);
         }
-        if (role(fdP) != Role_entity)
+        if (role(fdP) != Role_entity) {
+            macro_decl(fdP, std::string());
             return true; // compiler-written: walked when something uses it
+        }
         std::string id = ensure_function(fdP, true);
         if (id.empty())
             return true;
+        macro_decl(fdP, id);
         CWalker inner(*this, CSink{id, nullptr}, 1);
         inner.traverse_inside(fdP);
         structural_uses(inner.sink(), fdP);
@@ -190,6 +194,63 @@ class CUnitCollector {
             return false;
         return isa<CXXConstructorDecl>(mdP) || isa<CXXDestructorDecl>(mdP) ||
                mdP->isCopyAssignmentOperator() || mdP->isMoveAssignmentOperator();
+    }
+
+    // What one macro invocation writes at the top level. lopwort can guard
+    // a function written by a macro only together with the whole line of
+    // the invocation, so the line must hold nothing but function
+    // definitions, which then live and die together. id is the entity of a
+    // function definition, empty for anything else.
+    struct CMacroWork {
+        std::vector<std::string> m_functions;
+        std::set<const Decl*> m_texts; // the definitions they are made from
+        bool m_templates = false;
+        bool m_other = false;
+    };
+    void macro_decl(const Decl* declP, const std::string& id) {
+        SourceLocation begin = declP->getBeginLoc();
+        if (const auto* fdP = dyn_cast<FunctionDecl>(declP)) {
+            const FunctionDecl* textP = source_of(fdP);
+            begin = textP->getOuterLocStart();
+            if (const FunctionTemplateDecl* templP = textP->getDescribedFunctionTemplate())
+                begin = templP->getBeginLoc();
+        }
+        if (begin.isInvalid() || !begin.isMacroID())
+            return;
+        CMacroWork& w = m_macroWork[m_sm.getExpansionLoc(begin).getRawEncoding()];
+        if (id.empty()) {
+            w.m_other = true;
+            return;
+        }
+        const auto* fdP = cast<FunctionDecl>(declP);
+        w.m_functions.push_back(id);
+        w.m_texts.insert(source_of(fdP)->getCanonicalDecl());
+        w.m_templates = w.m_templates || fdP->getTemplateInstantiationPattern() != nullptr;
+    }
+    void macro_decl_other(const Decl* declP) {
+        if (declP->isImplicit() || isa<FunctionTemplateDecl>(declP) ||
+            isa<AccessSpecDecl>(declP) || isa<EmptyDecl>(declP) ||
+            isa<TranslationUnitDecl>(declP))
+            return;
+        if (const auto* fdP = dyn_cast<FunctionDecl>(declP))
+            if (fdP->doesThisDeclarationHaveABody())
+                return; // noted by top_function
+        macro_decl(declP, std::string());
+    }
+    void finish_macros() {
+        for (auto& p : m_macroWork) {
+            CMacroWork& w = p.second;
+            if (w.m_texts.size() < 2 && !w.m_other)
+                continue;
+            if (w.m_other || w.m_templates) {
+                for (const std::string& id : w.m_functions)
+                    relate(m_keepRoot, "call", id);
+                continue;
+            }
+            // A ring of calls: one reached, all reached.
+            for (size_t i = 0; i < w.m_functions.size(); ++i)
+                relate(w.m_functions[i], "call", w.m_functions[(i + 1) % w.m_functions.size()]);
+        }
     }
 
     // Symbols named by alias, weakref and ifunc attributes.
@@ -420,6 +481,10 @@ class CUnitCollector {
             return false;
         SourceLocation begin = m_sm.getExpansionLoc(selfP->getBeginLoc());
         SourceLocation prevEnd = m_sm.getExpansionRange(prevP->getEndLoc()).getEnd();
+        // Written by the same macro invocation: macro_decl decides.
+        if (selfP->getBeginLoc().isMacroID() && prevP->getBeginLoc().isMacroID() &&
+            m_sm.getExpansionLoc(prevP->getBeginLoc()) == begin)
+            return false;
         if (begin.isInvalid() || prevEnd.isInvalid() ||
             m_sm.getFileID(begin) != m_sm.getFileID(prevEnd))
             return false;
@@ -994,6 +1059,7 @@ class CUnitCollector {
     std::unordered_set<const DeclContext*> m_siblingsDone;
     std::set<std::string> m_probedNames;
     std::set<std::string> m_symbolTargets;
+    std::map<unsigned, CMacroWork> m_macroWork;
     std::unordered_map<std::string, std::vector<std::string>> m_definedByName;
     std::unordered_map<const Decl*, const Decl*> m_previousSibling;
 
@@ -1015,6 +1081,7 @@ bool CWalker::TraverseDecl(Decl* declP) {
         return true;
     if (declP->hasAttrs())
         m_unit.symbol_targets(declP);
+    m_unit.macro_decl_other(declP);
     if (auto* mdP = dyn_cast<CXXMethodDecl>(declP))
         m_unit.overrides_need_base(mdP);
     if (auto* fdP = dyn_cast<FunctionDecl>(declP))

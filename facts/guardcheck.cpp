@@ -24,12 +24,13 @@ bool is_function(const CFactEntity& e) {
 
 int last_line(const CFactEntity& e) { return e.m_endLine > 0 ? e.m_endLine : e.m_line; }
 
-// Two entities of one text: instances of one template, or the copies of a
-// static function that every unit including its header makes.
+// Two entities of one text: instances of one template, the copies of a
+// static function that every unit including its header makes, or the
+// functions that one macro invocation writes (which the extractor made
+// live and die together, or kept).
 bool same_text(const CFactEntity& a, const CFactEntity& b) {
-    return a.m_line == b.m_line && a.m_textLine == b.m_textLine &&
-           a.m_textColumn == b.m_textColumn && last_line(a) == last_line(b) &&
-           (a.m_label == b.m_label || (!a.m_templateKey.empty() && a.m_templateKey == b.m_templateKey));
+    return a.m_textColumn > 0 && a.m_textLine == b.m_textLine &&
+           a.m_textColumn == b.m_textColumn && last_line(a) == last_line(b);
 }
 
 // The defined functions of one file, by first line, for the question which
@@ -67,7 +68,7 @@ struct CFileFunctions {
 
 } // namespace
 
-int keep_unguardable_functions(CFactBase& base,
+std::vector<std::string> keep_unguardable_functions(CFactBase& base,
                                const std::function<std::string(int)>& textPath,
                                const std::function<std::string(int)>& keepRoot) {
     std::map<std::pair<int, std::string>, std::vector<std::string>> groups;
@@ -84,7 +85,7 @@ int keep_unguardable_functions(CFactBase& base,
     for (auto& f : files)
         f.second.finish();
 
-    int kept = 0;
+    std::vector<std::string> kept;
     for (const auto& g : groups) {
         int unit = g.first.first;
         std::string spelled = base.spelled(g.first.second);
@@ -116,7 +117,7 @@ int keep_unguardable_functions(CFactBase& base,
             }
             if (!own) {
                 base.add_relation("call", keepRoot(unit), id);
-                ++kept;
+                kept.push_back(id);
             }
         }
     }

@@ -11,14 +11,15 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // For every file that holds functions, scans the preprocessed text of the
 // unit that contains them (the text lopwort's own run will produce) with
 // lopwort's scanner, and makes that unit's keep root use each function
 // whose line lopwort would map to another construct. textPath gives the
 // file holding a unit's preprocessed text; keepRoot the id of its root.
-// Returns the number of functions kept.
-int keep_unguardable_functions(CFactBase& base,
+// Returns the ids of the functions kept.
+std::vector<std::string> keep_unguardable_functions(CFactBase& base,
                                const std::function<std::string(int)>& textPath,
                                const std::function<std::string(int)>& keepRoot);
 

@@ -244,12 +244,18 @@ int main(int argc, char** argv) {
         }
         unlink(factsPath(i).c_str());
     }
-    int kept = keep_unguardable_functions(
+    std::vector<std::string> kept = keep_unguardable_functions(
         base, [&](int u) { return textPath(static_cast<size_t>(u)); },
         [&](int u) { return keep_root_id(units[static_cast<size_t>(u)].m_id); });
-    if (settings.m_verbose)
-        fprintf(stderr, "lopwort-facts: %d functions kept that lopwort could not guard alone\n",
-                kept);
+    if (settings.m_verbose) {
+        for (const std::string& id : kept) {
+            const CFactEntity& e = base.entity(id).m_fact;
+            fprintf(stderr, "lopwort-facts: kept, no extent of its own: %s:%d %s\n",
+                    e.m_file.c_str(), e.m_line, e.m_label.c_str());
+        }
+        fprintf(stderr, "lopwort-facts: %zu functions kept that lopwort could not guard alone\n",
+                kept.size());
+    }
     for (size_t i = 0; i < commands.size(); ++i)
         unlink(textPath(i).c_str());
     rmdir(workDir.c_str());
