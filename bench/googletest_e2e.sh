@@ -67,10 +67,11 @@ tests_before=$(grep -E "tests passed" "$log/test-before" || echo "no ctest summa
 
 step "extract facts"
 t=$(seconds)
-/usr/bin/time -v "$facts_bin" -j"$jobs" --stats -o "$work/googletest.ta" \
+/usr/bin/time -v "$facts_bin" -j"$jobs" --stats -v -o "$work/googletest.ta" \
     "$build/compile_commands.json" 2>"$log/extract" || true
 extract_seconds=$(elapsed "$t")
 extract_stats=$(grep "units/s" "$log/extract" || echo "no statistics")
+no_extent=$(awk '/functions kept that lopwort could not guard alone/ { print $2 }' "$log/extract")
 extract_rss=$(awk -F': ' '/Maximum resident set size/ { printf "%d MiB", $2 / 1024 }' "$log/extract")
 
 step "report and guard (lopwort -u -p $src)"
@@ -95,7 +96,7 @@ dead=$(awk '/functions are dead/ { print $1 }' "$work/report")
 guarded=$(grep -cE ' (update|update template)$' "$work/report" || true)
 lines=$(awk '/lines of code/ { print $1 }' "$work/report")
 files=$(awk '/files updated/ { print $1 }' "$work/report")
-kept=$(grep -cE ' (dead template function|unknown lineno|scan failed)$' "$work/report" || true)
+kept=$(grep -cE ' (dead template function|unknown lineno|scan failed|shares a live line)$' "$work/report" || true)
 
 cat <<REPORT
 
@@ -105,7 +106,8 @@ googletest end to end ($work)
   extraction wall time, memory ${extract_seconds} s, ${extract_rss} (largest process)
   dead functions (lopwort)     ${dead:-?}
   guarded out                  ${guarded} functions, ${lines:-0} lines, in ${files:-0} files
-  dead but left in place       ${kept} (template with live instances, no line, or no extent)
+  dead but left in place       ${kept} (template with live instances, no line, no extent, or a live line)
+  kept for want of an extent   ${no_extent:-?} functions (lopwort-facts -v lists them)
   build before guarding        ${build_before} s
   tests before guarding        ${tests_before}
   build after guarding         ${build_after} s, status ${build_after_status}

@@ -740,6 +740,16 @@ class CUnitCollector {
             if (t.isValid() && m_sm.isBeforeInTranslationUnit(t, start))
                 start = t;
         }
+        // extern "C" without braces belongs to the one declaration.
+        if (const auto* lsP = dyn_cast<LinkageSpecDecl>(fdP->getLexicalDeclContext())) {
+            SourceLocation l = m_sm.getExpansionLoc(lsP->getBeginLoc());
+            if (!lsP->hasBraces() && l.isValid() && m_sm.isBeforeInTranslationUnit(l, start))
+                start = l;
+        }
+        if (const FunctionTemplateDecl* templP = fdP->getDescribedFunctionTemplate())
+            if (const auto* lsP = dyn_cast<LinkageSpecDecl>(templP->getLexicalDeclContext()))
+                if (!lsP->hasBraces())
+                    start = m_sm.getExpansionLoc(lsP->getBeginLoc());
         lineR = columnR = 0;
         if (start.isInvalid())
             return;

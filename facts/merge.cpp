@@ -18,14 +18,15 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
         return;
     m_unitSpellings.back() = factsP->m_spellings;
     for (const auto& s : factsP->m_spellings)
-        m_canonical.emplace(s.first, s.second);
+        if (m_canonical.emplace(s.first, s.second).second)
+            m_canonicalUnit.emplace(s.first, index);
     for (const auto& p : factsP->m_entities) {
         const CFactEntity& e = p.second;
         auto found = m_entities.find(e.m_id);
         if (found == m_entities.end()) {
             CMergedEntity m;
             m.m_fact = e;
-            m.m_unit = index;
+            m.m_unit = container(index, e.m_file);
             m_entities.emplace(e.m_id, m);
             m_order.push_back(e.m_id);
             continue;
@@ -34,7 +35,7 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
         bool exported = old.m_fact.m_exported || e.m_exported;
         if (e.m_defined && !old.m_fact.m_defined) {
             old.m_fact = e;
-            old.m_unit = index;
+            old.m_unit = container(index, e.m_file);
         } else if (e.m_defined && old.m_fact.m_defined && !e.m_file.empty() &&
                    !spelled_as_canonical(old.m_unit, e.m_file) &&
                    spelled_as_canonical(index, e.m_file)) {
@@ -54,6 +55,17 @@ void CFactBase::add_relation(const std::string& verb, const std::string& src,
     CFactRelation r{verb, src, dst};
     if (src != dst && m_relationSet.insert(r).second)
         m_relations.push_back(r);
+}
+
+// lopwort finds a function's file in the preprocessed text of its container
+// by the spelling of the facts: a unit that spells the file otherwise (a
+// header reached through "../") cannot serve, but the unit that gave the
+// spelling holds the file's text as well.
+int CFactBase::container(int unit, const std::string& realPath) const {
+    if (realPath.empty() || spelled_as_canonical(unit, realPath))
+        return unit;
+    auto it = m_canonicalUnit.find(realPath);
+    return it != m_canonicalUnit.end() ? it->second : unit;
 }
 
 bool CFactBase::spelled_as_canonical(int unit, const std::string& realPath) const {

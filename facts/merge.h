@@ -47,10 +47,12 @@ class CFactBase {
 
   private:
     bool spelled_as_canonical(int unit, const std::string& realPath) const;
+    int container(int unit, const std::string& realPath) const;
 
     std::vector<CMergedUnit> m_units;
     std::vector<std::map<std::string, std::string>> m_unitSpellings;
     std::map<std::string, std::string> m_canonical;
+    std::map<std::string, int> m_canonicalUnit; // the unit that first spelled each file
     std::vector<std::string> m_order;
     std::unordered_map<std::string, CMergedEntity> m_entities;
     std::vector<CFactRelation> m_relations;

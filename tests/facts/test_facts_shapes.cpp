@@ -168,6 +168,7 @@ static void late(void) __attribute__((destructor));
 static void late(void) { puts("late"); }
 __attribute__((used)) static int kept_used(void) { return 1; }
 __attribute__((weak)) int weak_default(void) { return 2; }
+__attribute__((weak)) int weak_unused(void) { return 9; }
 int alias_target(void) { return 3; }
 int alias_name(void) __attribute__((alias("alias_target")));
 static void cleanup_int(int* p) { printf("cleanup %d\n", *p); }
@@ -254,7 +255,7 @@ TEST(FactsShapes, GuardedProgramBuildsRunsAlikeAndLosesEveryDeadFunction) {
     }
     EXPECT_EQ(guarded,
               (std::set<std::string>{
-                  "dead_in_c:15", "dead_reader:23", "Holder::Holder:8", "Thrower::Thrower:17",
+                  "dead_in_c:16", "dead_reader:24", "Holder::Holder:8", "Thrower::Thrower:17",
                   "dead_try:29", "dead_defaults:32", "dead_nodiscard:39", "dead_commented:44",
                   "dead_noexcept:49", "dead_requires_user:51", "dead_raw:54", "dead_digits:56",
                   "dead_c_linkage:60", "Callable::dead_member:65", "operator>:66",
