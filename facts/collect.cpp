@@ -813,11 +813,13 @@ class CUnitCollector {
         }
     }
 
-    // Whether only blanks and block comments stand before offset on its
-    // line: the preprocessor keeps the column of such a line's first token.
+    // Whether only blanks, block comments and words stand before offset on
+    // its line: the declaration's text then begins the line, since a word
+    // before its first token can only be a macro that expands to nothing.
     static bool begins_line(llvm::StringRef buffer, size_t i) {
+        auto word = [](char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_'; };
         for (;;) {
-            while (i > 0 && (buffer[i - 1] == ' ' || buffer[i - 1] == '\t'))
+            while (i > 0 && (buffer[i - 1] == ' ' || buffer[i - 1] == '\t' || word(buffer[i - 1])))
                 --i;
             if (i == 0 || buffer[i - 1] == '\n')
                 return true;

@@ -110,7 +110,8 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base,
                 const boundaryT& b = g_boundariesP[i];
                 if (b.lineno[0] <= e.m_line && b.lineno[1] >= e.m_line) {
                     own = e.m_textColumn > 0 && b.lineno[0] == e.m_textLine &&
-                          b.character[0] == e.m_textColumn && b.lineno[1] == last_line(e) &&
+                          (b.character[0] == e.m_textColumn || b.linestart) &&
+                          b.lineno[1] == last_line(e) &&
                           !inFile.shared(e, b.lineno[0], b.lineno[1]);
                     break;
                 }

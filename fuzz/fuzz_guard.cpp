@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dataP, size_t size) {
     records.clear();
     for (size_t i = 0; i < count && at + 5 <= size; ++i, at += 5)
         records.push_back(boundaryT{{dataP[at], dataP[at + 2]}, {dataP[at + 1], dataP[at + 3]},
-                                    dataP[at + 4] & 1});
+                                    dataP[at + 4] & 1, (dataP[at + 4] >> 1) & 1});
     words = {"/src", "/usr/bin/cc"};
     if ((dataP[0] & 4) && at < size) {
         size_t lth = std::min<size_t>(dataP[at], size - at - 1);

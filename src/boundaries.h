@@ -8,10 +8,15 @@ class CEntityInstance;
 
 // One construct of the wanted file: first and last line, first column and the
 // column after the last character; dead when a dead function lies within.
+// linestart: the construct begins with the first token of its line. The
+// preprocessor does not always keep such a token's column (a line that
+// begins with a macro expanding to nothing), but the token is still the
+// first code of the source line.
 typedef struct boundaryS {
     int lineno[2];
     int character[2];
     int dead;
+    int linestart;
 } boundaryT;
 
 extern boundaryT* g_boundariesP;

@@ -163,6 +163,7 @@ struct Scanner {
     int rawMatch = -1; // characters of ")delimiter" matched, -1 for none
     int numberLast = 0; // the last character of a number being read
     Token prev;        // the last token of code
+    bool lineHasToken = false; // a token began on the current line
 
     // The construct being read.
     int function = -1; // -1 nothing open, 0 declaration part, n brace depth of the body
@@ -237,6 +238,7 @@ void Scanner::open() {
     recordP->character[0] = character;
     recordP->character[1] = 0;
     recordP->dead = 0;
+    recordP->linestart = !lineHasToken;
     current = g_boundaries++;
 }
 
@@ -401,6 +403,7 @@ void Scanner::markerLine(int c, int escaped) {
 
 // A line feed: the next line of the wanted file, or of another.
 void Scanner::newLine() {
+    lineHasToken = false;
     if (lineno > 0 && lineno < INT_MAX) {
         ++lineno;
         if (debugP != nullptr)
@@ -420,6 +423,7 @@ void Scanner::literal(int c, int escaped) {
         newLine();
         if (lex == Lex_raw) {
             rawMatch = -1;
+            lineHasToken = true; // the line begins inside the literal
             return;
         }
         if (escaped)
@@ -472,11 +476,10 @@ void Scanner::literal(int c, int escaped) {
 // The first character of a token: a construct opens at it when none is
 // open, unless the token is one that never begins a declaration.
 void Scanner::startToken(int c) {
-    if (function != -1 || current >= 0 || lineno <= 0)
-        return;
-    if (c == '{' || c == '}' || c == '(' || c == ')' || c == ';')
-        return;
-    open();
+    if (function == -1 && current < 0 && lineno > 0 && c != '{' && c != '}' && c != '(' &&
+        c != ')' && c != ';')
+        open();
+    lineHasToken = true;
 }
 
 void Scanner::endWord() {

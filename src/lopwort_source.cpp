@@ -595,7 +595,10 @@ seekE seek(walkT* wP, int line, int col) {
         } else if (c == '\n') {
             wP->comment = 0;
         }
-        if (wP->line == line && wP->col == col)
+        // Column 0 asks for the first code character of the line.
+        if (wP->line == line &&
+            (col > 0 ? wP->col == col
+                     : counted && wP->lineStart && !blank(c) && c != '\n'))
             return Seek_met;
         ++wP->pos;
         if (counted && !blank(c) && c != '\n') {
@@ -769,7 +772,7 @@ struct guardWriterT {
             const boundaryT* bP = &g_boundariesP[i];
             if (!guardable(bP))
                 continue;
-            if (seek(&walk, bP->lineno[0], bP->character[0]) != Seek_met)
+            if (seek(&walk, bP->lineno[0], bP->linestart ? 0 : bP->character[0]) != Seek_met)
                 continue; // the start is not met on its line: no guards
             // Whether taken or not, the character met counts again as the
             // walk goes on.

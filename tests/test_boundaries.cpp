@@ -280,6 +280,21 @@ TEST(Scan, ModernShapesGetTheirWholeExtent) {
     }
 }
 
+// Whether a construct begins with its line's first token: the preprocessor
+// may move that token (a macro expanding to nothing before it), but not off
+// the front of the line.
+TEST(Scan, ConstructsThatBeginTheirLineAreMarked) {
+    FakeCompiler fake;
+    fake.run("# 1 \"x.c\"\n int h(void) { return 0; }\nint x; int g(void) {}\n"
+             "const char* s = R\"(\n)\"; int k;\nint f(a)\nint a;\n{\n}\n");
+    EXPECT_EQ(records(), (Records{"1.2 - 1.27", "2.1 - 2.7", "2.8 - 2.22", "3.1 - 4.4",
+                                  "4.5 - 4.11", "5.1 - 8.2"}));
+    std::vector<int> starts;
+    for (int i = 0; i < g_boundaries; ++i)
+        starts.push_back(g_boundariesP[i].linestart);
+    EXPECT_EQ(starts, (std::vector<int>{1, 1, 0, 1, 0, 1}));
+}
+
 TEST(Scan, DebugFileIsAnAnnotatedCopy) {
     const struct {
         const char* textP;

@@ -35,8 +35,8 @@ std::vector<std::string> argTexts;
 std::vector<char*> argPointers;
 std::string current; // the path g_filenameP points into
 
-boundaryT rec(int line0, int col0, int line1, int col1, int dead = 1) {
-    return boundaryT{{line0, line1}, {col0, col1}, dead};
+boundaryT rec(int line0, int col0, int line1, int col1, int dead = 1, int linestart = 0) {
+    return boundaryT{{line0, line1}, {col0, col1}, dead, linestart};
 }
 
 void useRecords(const std::vector<boundaryT>& list) {
@@ -180,6 +180,12 @@ TEST(LopwortSource, GuardsGoAroundWholeConstructsOnly) {
          "/* note */ " + kStart + "int f(void) { return 0; }" + kEnd + "\n"},
         {"/* a\n b */ /* c */\tint f(void) {\n}\n", rec(2, 15, 3, 2),
          "/* a\n b */ /* c */\t" + kStart + "int f(void) {\n}" + kEnd + "\n"},
+        // A construct that begins its line goes from the line's first code,
+        // wherever the preprocessor put it (after an empty macro, here).
+        {"/* c */ E int h(void) { return 0; }\n", rec(1, 10, 1, 35, 1, 1),
+         "/* c */ " + kStart + "E int h(void) { return 0; }" + kEnd + "\n"},
+        {"#define E\nE int h(void) { return 0; }\n", rec(2, 2, 2, 27, 1, 1),
+         "#define E\n" + kStart + "E int h(void) { return 0; }" + kEnd + "\n"},
         // A comment inside folds to one blank: the end would fall before "}".
         {"int h(void) { /* x */ return 0; }\n", rec(1, 1, 1, 26),
          kStart + "int h(void) { /* x */ return 0; }" + kEnd + "\n"},

@@ -190,6 +190,9 @@ int c_main(void) {
     (void)x;
     return alias_name() + call_through_registry() + ifunc_name() + weak_default();
 }
+#define API
+API int dead_api(void) { return 10; }
+/* empty */ API static int dead_api_static(void) { return 11; }
 )SRC";
 
 const char* const kMain = R"SRC(#include "shapes.h"
@@ -255,7 +258,7 @@ TEST(FactsShapes, GuardedProgramBuildsRunsAlikeAndLosesEveryDeadFunction) {
     }
     EXPECT_EQ(guarded,
               (std::set<std::string>{
-                  "dead_in_c:16", "dead_reader:24", "Holder::Holder:8", "Thrower::Thrower:17",
+                  "dead_in_c:16", "dead_reader:24", "dead_api:32", "dead_api_static:33", "Holder::Holder:8", "Thrower::Thrower:17",
                   "dead_try:29", "dead_defaults:32", "dead_nodiscard:39", "dead_commented:44",
                   "dead_noexcept:49", "dead_requires_user:51", "dead_raw:54", "dead_digits:56",
                   "dead_c_linkage:60", "Callable::dead_member:65", "operator>:66",
