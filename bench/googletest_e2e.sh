@@ -71,7 +71,8 @@ t=$(seconds)
     "$build/compile_commands.json" 2>"$log/extract" || true
 extract_seconds=$(elapsed "$t")
 extract_stats=$(grep "units/s" "$log/extract" || echo "no statistics")
-no_extent=$(awk '/functions kept that lopwort could not guard alone/ { print $2 }' "$log/extract")
+no_extent=$(sed -n 's/.*: \([0-9]*\) functions kept that lopwort could not guard alone.*/\1/p' "$log/extract")
+in_macros=$(sed -n 's/.*, and \([0-9]*\) written by a macro with other declarations/\1/p' "$log/extract")
 extract_rss=$(awk -F': ' '/Maximum resident set size/ { printf "%d MiB", $2 / 1024 }' "$log/extract")
 
 step "report and guard (lopwort -u -p $src)"
@@ -107,7 +108,7 @@ googletest end to end ($work)
   dead functions (lopwort)     ${dead:-?}
   guarded out                  ${guarded} functions, ${lines:-0} lines, in ${files:-0} files
   dead but left in place       ${kept} (template with live instances, no line, no extent, or a live line)
-  kept for want of an extent   ${no_extent:-?} functions (lopwort-facts -v lists them)
+  kept for want of an extent   ${no_extent:-?} functions (lopwort-facts -v lists them), and ${in_macros:-?} written by a macro with other declarations (test bodies)
   build before guarding        ${build_before} s
   tests before guarding        ${tests_before}
   build after guarding         ${build_after} s, status ${build_after_status}

@@ -243,8 +243,12 @@ class CUnitCollector {
             if (w.m_texts.size() < 2 && !w.m_other)
                 continue;
             if (w.m_other || w.m_templates) {
-                for (const std::string& id : w.m_functions)
+                for (const std::string& id : w.m_functions) {
                     relate(m_keepRoot, "call", id);
+                    auto it = m_facts.m_entities.find(id);
+                    if (it != m_facts.m_entities.end())
+                        it->second.m_inMacroLine = true;
+                }
                 continue;
             }
             // A ring of calls: one reached, all reached.

@@ -69,7 +69,8 @@ bool write_unit_facts(const CUnitFacts& facts, const std::string& path) {
         put_field(out, e.m_file);
         put_field(out, std::to_string(e.m_line));
         put_field(out, std::to_string(e.m_endLine));
-        put_field(out, std::string(e.m_defined ? "D" : "") + (e.m_exported ? "X" : ""));
+        put_field(out, std::string(e.m_defined ? "D" : "") + (e.m_exported ? "X" : "") +
+                           (e.m_inMacroLine ? "M" : ""));
         put_field(out, e.m_templateKey);
         put_field(out, std::to_string(e.m_textLine));
         put_field(out, std::to_string(e.m_textColumn));
@@ -119,6 +120,7 @@ bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& e
             e.m_endLine = atoi(f[7].c_str());
             e.m_defined = f[8].find('D') != std::string::npos;
             e.m_exported = f[8].find('X') != std::string::npos;
+            e.m_inMacroLine = f[8].find('M') != std::string::npos;
             e.m_templateKey = f[9];
             e.m_textLine = atoi(f[10].c_str());
             e.m_textColumn = atoi(f[11].c_str());

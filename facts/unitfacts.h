@@ -22,6 +22,9 @@ struct CFactEntity {
     int m_endLine = 0;         // last line of the definition, 0 when none
     bool m_defined = false;    // this unit holds the definition
     bool m_exported = false;   // declared in a header under an --exported directory
+    // Written by a macro invocation that writes other declarations too: no
+    // guard can take it out alone.
+    bool m_inMacroLine = false;
     std::string m_templateKey; // id of the "T" entity it was made from, if any
     // Where the definition's text begins, template header included, and its
     // column when nothing but blanks precedes it on its line (else 0).
