@@ -569,6 +569,8 @@ void Scanner::singleChar(int c) {
             } else if (requiresBody) {
                 requiresBody = false;
                 nest = 1;
+            } else if (initialiser) {
+                nest = 1; // a value's braces, a lambda's body
             } else if (initList) {
                 // A member initialiser in braces follows the member's
                 // name or a base's template arguments; the body follows
@@ -577,8 +579,6 @@ void Scanner::singleChar(int c) {
                     nest = 1;
                 else
                     function = 1;
-            } else if (initialiser) {
-                nest = 1;
             } else if (params) {
                 function = 1;
             } else if (!scopeWord && (prev.kind == Token_word || prev.is("]") || prev.is(">"))) {

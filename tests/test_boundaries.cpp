@@ -272,6 +272,8 @@ TEST(Scan, ModernShapesGetTheirWholeExtent) {
         {"static const fp table[] = { f, g };\nint x{5};\nstd::vector<int> v{1, 2};\n",
          {"1.1 - 1.36", "2.1 - 2.10", "3.1 - 3.26"}},
         {"auto l = [](int a) { return a; };\nint f() { return 0; }\n", {"1.1 - 1.34", "2.1 - 2.22"}},
+        {"int x = g(1) ? h(2) : [] { return 3; }();\nint f() { return 0; }\n",
+         {"1.1 - 1.42", "2.1 - 2.22"}},
     };
     FakeCompiler fake;
     for (const auto& c : cases) {
