@@ -3,9 +3,10 @@
 // Consolidation finds duplicates through a hash table and sorts the
 // survivors by path, line and the order in which they were met, which gives
 // the same list, the same ties and the same survivors as inserting each
-// entity from the head of the list, without the quadratic cost. The search walks with an explicit stack so that call chains
-// of any length work, yet marks, traces and resolves in the order of a
-// recursive depth-first walk.
+// entity from the head of the list, without the quadratic cost. The search
+// walks with an explicit stack so that call chains of any length work, yet
+// marks, traces and resolves in the order of a recursive depth-first walk;
+// without a trace it applies the same rules in an order that waits less.
 #include "lopwort_analysis.h"
 
 #include "EntityClass.h"
@@ -14,6 +15,7 @@
 #include "RelationInstance.h"
 #include "TaInput.h"
 #include "lopwort.h"
+#include "lopwort_virtual.h"
 #include "stringcache.h"
 #include "xmalloc.h"
 
@@ -272,7 +274,8 @@ bool isRoot(CEntityInstance* eP) {
            strcmp(eP->getType(), "GF") == 0;
 }
 
-// One level of the walk: the entity, its depth and how far its visit got.
+// One level of the depth-first walk: the entity, its depth and how far its
+// visit got.
 struct Frame {
     enum Phase { Address, Uses, Resolve };
     CEntityInstance* eP;
@@ -282,16 +285,16 @@ struct Frame {
     CResolution* resolutionP;
 };
 
-void trace(CEntityInstance* eP, int depth) {
-    fprintf(stderr, "%p ", static_cast<void*>(eP));
+void trace(FILE* traceP, CEntityInstance* eP, int depth) {
+    fprintf(traceP, "%p ", static_cast<void*>(eP));
     for (int i = 0; i < depth; ++i)
-        fputs("  ", stderr);
-    fprintf(stderr, "(%s) %s", eP->getType(), textOrNull(eP->getLabel()));
+        fputs("  ", traceP);
+    fprintf(traceP, "(%s) %s", eP->getType(), textOrNull(eP->getLabel()));
     if (eP->m_lineno != NO_LINENO)
-        fprintf(stderr, " %d", eP->m_lineno);
+        fprintf(traceP, " %d", eP->m_lineno);
     if (eP->m_fullpathP)
-        fprintf(stderr, ":%s", eP->m_fullpathP);
-    fputc('\n', stderr);
+        fprintf(traceP, ":%s", eP->m_fullpathP);
+    fputc('\n', traceP);
 }
 
 // Marks an entity the walk may enter; true when it was not marked before.
@@ -299,16 +302,6 @@ bool reach(CEntityInstance* eP) {
     if (eP->m_visited != 0 || eP->m_specialMangle) // a "mangle" beginning with "_ZT"
         return false;
     eP->m_visited = 1;
-    return true;
-}
-
-// Steps 1 to 3 of a visit: the special-name stop, the mark and the trace.
-// Returns false when the entity is not entered.
-bool enter(CEntityInstance* eP, int depth) {
-    if (!reach(eP))
-        return false;
-    if (g_tree_flag)
-        trace(eP, depth);
     return true;
 }
 
@@ -341,7 +334,21 @@ CEntityInstance* ownerOfAddress(CEntityInstance* eP) {
 
 } // namespace
 
-void visit(CEntityInstance* startP, int startDepth) {
+CSearch::CSearch(CEntityClass* classListP, FILE* traceP)
+    : m_resolverP(new CResolver(classListP)), m_traceP(traceP) {}
+
+CSearch::~CSearch() {}
+
+// The special-name stop, the mark and the trace line.
+bool CSearch::enter(CEntityInstance* eP, int depth) {
+    if (!reach(eP))
+        return false;
+    if (m_traceP)
+        trace(m_traceP, eP, depth);
+    return true;
+}
+
+void CSearch::visit(CEntityInstance* startP, int startDepth) {
     if (!enter(startP, startDepth))
         return;
     BigVector<Frame> stack;
@@ -379,14 +386,14 @@ void visit(CEntityInstance* startP, int startDepth) {
             }
             if (nextP == nullptr) {
                 f.phase = Frame::Resolve;
-                f.resolutionP = handle_polymorphism(f.eP, f.depth);
+                f.resolutionP = m_resolverP->handle_polymorphism(f.eP);
             }
             break;
         case Frame::Resolve:
             if (f.resolutionP)
                 nextP = f.resolutionP->next();
             if (nextP == nullptr) {
-                delete f.resolutionP;
+                m_resolverP->release(f.resolutionP);
                 stack.pop_back();
                 continue;
             }
@@ -400,21 +407,19 @@ void visit(CEntityInstance* startP, int startDepth) {
     }
 }
 
-namespace {
-
-// The marks of visit() without its order, for a run that prints no trace,
-// where only which entities are reached matters. A depth-first walk waits
-// for the lines of each entity, its relations and the entities they lead to
-// one after another; this one marks what it finds at once, keeps it on a
+// The marks of visit() without its order. A depth-first walk waits for the
+// lines of each entity, its relations and the entities they lead to one
+// after another; this walk marks what it finds at once, keeps it on a
 // stack, and takes it a group at a time, asking for the lines of the whole
-// group together. A function may now be resolved before the overriders
-// below it are; the resolution then skips the classes below which a
-// same-named resolution has already finished, which keeps deep hierarchies
-// linear in any order.
-void reachAll(BigVector<CEntityInstance*>& stack) {
+// group together. Every entity it marks gets what visit() gives it: its
+// owner if it is an address, its uses, and its whole resolution.
+void CSearch::reachAll(CEntityInstance* rootP) {
     const size_t kGroup = 32;
     CEntityInstance* group[kGroup];
+    BigVector<CEntityInstance*> stack;
     BigVector<CEntityInstance*> found;
+    if (reach(rootP))
+        stack.push_back(rootP);
     while (!stack.empty()) {
         size_t n = 0;
         for (; n < kGroup && !stack.empty(); ++n) {
@@ -442,34 +447,30 @@ void reachAll(BigVector<CEntityInstance*>& stack) {
             if (reach(found[i]))
                 stack.push_back(found[i]);
         }
-        // As in the ordered walk, an entity's uses come before its
-        // resolution.
         for (size_t i = 0; i < n; ++i) {
-            if (CResolution* resolutionP = handle_polymorphism(group[i], 0)) {
+            if (CResolution* resolutionP = m_resolverP->handle_polymorphism(group[i])) {
                 while (CEntityInstance* overriderP = resolutionP->next()) {
                     if (reach(overriderP))
                         stack.push_back(overriderP);
                 }
-                delete resolutionP;
+                m_resolverP->release(resolutionP);
             }
         }
     }
 }
 
-} // namespace
-
-void depth_search() {
-    BigVector<CEntityInstance*> stack;
+void CSearch::run(Order order) {
     for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
         if (eP->m_visited != 0 || !isRoot(eP))
             continue;
-        // The trace shows the walk in its order; without it, any order that
-        // marks the same entities will do.
-        if (g_tree_flag) {
+        if (order == Depth_first)
             visit(eP, 0);
-        } else if (reach(eP)) {
-            stack.push_back(eP);
-            reachAll(stack);
-        }
+        else
+            reachAll(eP);
     }
+}
+
+void depth_search() {
+    CSearch search(ta.getEntityClass(nullptr), g_tree_flag ? stderr : nullptr);
+    search.run(g_tree_flag ? CSearch::Depth_first : CSearch::Grouped);
 }

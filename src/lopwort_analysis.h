@@ -3,6 +3,9 @@
 #ifndef LOPWORT_LOPWORT_ANALYSIS_H
 #define LOPWORT_LOPWORT_ANALYSIS_H
 
+#include <cstdio>
+#include <memory>
+
 class CEntityClass;
 class CEntityInstance;
 
@@ -21,25 +24,41 @@ void consolidate_classes(CEntityClass* classListP);
 // The same for the classes of the loaded fact base.
 void consolidate();
 
-// Marks everything reachable from the roots on the ordered list.
-void depth_search();
-// Reaches eP (not yet marked) and everything it reaches.
-void visit(CEntityInstance* eP, int depth);
+class CResolver;
 
-// A pending virtual-call resolution for one entity: the search asks it for
-// the overriders to reach, one at a time. The traced walk visits each (and
-// everything it reaches) before asking for the next; the untraced walk
-// marks each and asks on.
-class CResolution {
+// One reachability search. The marks it sets live in the entities
+// (m_visited: 0 unreached, 1 reached, 2 merged away); what it learns besides,
+// the virtual-call resolver's tables, lives here and ends with the search.
+class CSearch {
   public:
-    virtual ~CResolution() {}
-    // The next entity to visit at the resolved entity's depth plus one, or
-    // null when the resolution is complete. Only unmarked entities are given.
-    virtual CEntityInstance* next() = 0;
+    // The two ways of computing the marks: in the order of a recursive
+    // depth-first walk, which a trace shows, or a group at a time, which
+    // waits less for memory. Both apply the same rules to every entity
+    // reached, so both reach the same entities.
+    enum Order { Depth_first, Grouped };
+
+    // classListP: the classes whose tables resolution may look up by class
+    // name. traceP: where the depth-first walk prints its tree, or null.
+    CSearch(CEntityClass* classListP, FILE* traceP);
+    ~CSearch();
+    CSearch(const CSearch&) = delete;
+    CSearch& operator=(const CSearch&) = delete;
+
+    // Marks everything reachable from the roots on the ordered list.
+    void run(Order order);
+    // Reaches eP (not yet marked) and everything it reaches, depth first.
+    void visit(CEntityInstance* eP, int depth);
+
+  private:
+    std::unique_ptr<CResolver> m_resolverP;
+    FILE* m_traceP;
+
+    bool enter(CEntityInstance* eP, int depth);
+    void reachAll(CEntityInstance* rootP);
 };
 
-// Starts the virtual-call resolution of an entity whose uses have all been
-// walked; null when it reaches nothing.
-CResolution* handle_polymorphism(CEntityInstance* function1P, int depth);
+// Marks everything reachable from the roots of the loaded fact base, depth
+// first and traced on standard error with -T, a group at a time without.
+void depth_search();
 
 #endif

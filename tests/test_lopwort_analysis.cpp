@@ -315,7 +315,7 @@ TEST(DepthSearch, MillionDeepCallChain) {
     // The ordered walk (a trace's, here without one) is as deep as the chain.
     for (CEntityInstance* e = g_headP; e; e = e->m_nextInOrderP)
         e->m_visited = 0;
-    visit(first, 0);
+    CSearch(g.classes, nullptr).visit(first, 0);
     EXPECT_EQ(prev->m_visited, 1);
 }
 

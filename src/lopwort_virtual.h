@@ -1,0 +1,124 @@
+// Virtual-call resolution: the overriders that reaching a virtually called
+// function reaches too, found through the virtual-table and type-information
+// facts and the functions' mangled names.
+#ifndef LOPWORT_LOPWORT_VIRTUAL_H
+#define LOPWORT_LOPWORT_VIRTUAL_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+class CEntityClass;
+class CEntityInstance;
+class CRelationInstance;
+class Csignature;
+class CResolver;
+
+// The resolution of one function, taken from its start to its end one
+// overrider at a time. It hands out only unmarked entities; the caller
+// reaches each before it asks for the next (the depth-first walk also walks
+// everything behind it first).
+class CResolution {
+  public:
+    // The next overrider to reach, or null when the resolution is complete.
+    CEntityInstance* next();
+
+  private:
+    friend class CResolver;
+
+    // One class on the way down: its type information's address, whose
+    // incoming relations lead to the directly derived classes.
+    struct Level {
+        enum State { Fresh, Walking };
+        CEntityInstance* addrP;
+        CEntityInstance* ownerP;    // the type information the address belongs to
+        CRelationInstance* cursorP; // the next incoming relation to look at
+        State state;
+        // Whether every derived class met so far had its table searched in
+        // this resolution and is known to have everything below it done.
+        bool complete;
+    };
+
+    CResolver* m_resolverP = nullptr;
+    const char* m_nameP = nullptr;              // the function's name, interned
+    std::vector<CEntityInstance*> m_rootAddrs;  // type-information addresses to descend from
+    size_t m_nextRoot = 0;
+    std::vector<Level> m_levels;
+    std::vector<CEntityInstance*> m_entered;    // type information whose table was searched
+    std::unordered_set<CEntityInstance*> m_enteredSet; // the same, once there are many
+    CRelationInstance* m_slotP = nullptr;       // the next slot of the current table
+
+    void reset(const char* nameP);
+    void addRoot(CEntityInstance* vtableP);
+    void push(CEntityInstance* addrP);
+    bool entered(CEntityInstance* typeinfoP) const;
+    void enter(CEntityInstance* typeinfoP);
+    CEntityInstance* nextSlot();
+};
+
+// The state of the resolutions of one search: what is known of each mangled
+// name, the tables by class name, and which classes have everything of a
+// name below them reached. The search that owns it creates it and drops it
+// at its end; nothing of it outlives the search.
+class CResolver {
+  public:
+    // The classes the tables are looked up in, for a function whose own
+    // table cannot be found through its address.
+    explicit CResolver(CEntityClass* classListP);
+    ~CResolver();
+    CResolver(const CResolver&) = delete;
+    CResolver& operator=(const CResolver&) = delete;
+
+    // Starts the resolution of an entity whose uses have all been walked;
+    // null when it can reach nothing. Give it back with release().
+    CResolution* handle_polymorphism(CEntityInstance* function1P);
+    void release(CResolution* resolutionP);
+
+  private:
+    friend class CResolution;
+
+    // What resolution asks of an entity's mangled name, worked out once per
+    // entity: every virtual function of a hierarchy walks the same tables.
+    // Renderings are interned, so equal ones are one pointer; null where the
+    // name has no such part.
+    struct NameFacts {
+        bool parsed;               // there is a "mangle" and it parses
+        const char* classNameP;    // its class
+        const char* functionNameP; // its function's name, which overriders share
+    };
+
+    // A function name and a type-information address: every virtual
+    // function of that name in the table of every class below the address
+    // is marked, or can never be (its name is a special one). Marks are
+    // never cleared, so once true this stays true, and a resolution of that
+    // name need not look below the address again.
+    struct NameBelow {
+        const char* nameP;
+        CEntityInstance* addrP;
+        bool operator==(const NameBelow& o) const { return nameP == o.nameP && addrP == o.addrP; }
+    };
+    struct NameBelowHash {
+        size_t operator()(const NameBelow& k) const {
+            return std::hash<const void*>()(k.nameP) * 31 + std::hash<const void*>()(k.addrP);
+        }
+    };
+
+    CEntityClass* m_classListP;
+    std::unique_ptr<Csignature> m_parserP;
+    std::unordered_map<CEntityInstance*, NameFacts> m_names;
+    bool m_tablesBuilt = false;
+    std::unordered_map<std::string, CEntityInstance*> m_tablesByClass;
+    std::unordered_set<NameBelow, NameBelowHash> m_doneBelow;
+    std::vector<std::unique_ptr<CResolution>> m_spare;
+
+    const NameFacts& namesOf(CEntityInstance* eP);
+    CEntityInstance* tableByClassName(const char* classnameP);
+    bool doneBelow(const char* nameP, CEntityInstance* addrP) const {
+        return m_doneBelow.count({nameP, addrP}) != 0;
+    }
+};
+
+#endif
