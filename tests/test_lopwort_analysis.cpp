@@ -9,13 +9,18 @@
 #include "RelationInstance.h"
 #include "lopwort.h"
 #include "lopwort_analysis.h"
+#include "signature.h"
 #include "stringcache.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -427,6 +432,420 @@ TEST(VirtualResolution, OverridersAreReachedHoweverTheirNamesAbbreviate) {
         for (CEntityInstance* e : others)
             EXPECT_EQ(e->m_visited, 0) << e->getLabel();
     }
+}
+
+
+// Random programs of a few classes, shaped to meet every path of virtual-call
+// resolution: hierarchies several levels deep, diamonds and the odd cycle;
+// const and non-const overloads (one function name); functions inherited
+// into several tables; duplicates with one mangled name; duplicates that
+// consolidation merges, each with its own address in another class's table;
+// and missing links everywhere (no table, no type information, no address).
+// Relations are made in a shuffled order, since list order steers the walks.
+struct RandomProgram {
+    Graph g;
+    std::vector<CEntityInstance*> all;
+
+    explicit RandomProgram(unsigned seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+        auto oneIn = [&pick](int n) { return pick(n) == 0; };
+        std::vector<std::tuple<CEntityInstance*, CEntityInstance*, CRelationClass*>> rels;
+        auto rel = [&rels, this](CEntityInstance* a, CEntityInstance* b, CRelationClass* c) {
+            if (a && b)
+                rels.emplace_back(a, b, c ? c : g.call);
+        };
+        auto add = [this](const char* type, const std::string& label, const char* file, int line,
+                          const std::string& mangle) {
+            CEntityInstance* e = g.add(type, label.c_str(), file, line,
+                                       mangle.empty() ? nullptr : mangle.c_str());
+            all.push_back(e);
+            return e;
+        };
+
+        struct Class {
+            std::string name;
+            CEntityInstance *tv = nullptr, *ti = nullptr, *va = nullptr;
+            std::vector<CEntityInstance*> slots;  // addresses in its table
+            std::map<std::string, CEntityInstance*> defines; // variant -> address
+        };
+        const int nClasses = 2 + pick(6);
+        const bool chain = oneIn(3); // each class derives from the one before
+        std::vector<Class> classes(nClasses);
+        std::vector<CEntityInstance*> functions, addresses, vfs;
+        const char* variants[] = {"1fEv", "K1fEv", "1gEv", "1fEi"}; // f, f const, g, f(int)
+        int line = 1;
+        for (int i = 0; i < nClasses; ++i) {
+            Class& c = classes[i];
+            c.name = std::string(1, static_cast<char>('A' + i));
+            std::string m = "1" + c.name;
+            if (!oneIn(16))
+                c.tv = add("TV", "vt" + c.name, nullptr, NO_LINENO, "_ZTV" + m);
+            if (!oneIn(16))
+                c.ti = add("TI", "ti" + c.name, nullptr, NO_LINENO, "_ZTI" + m);
+            if (c.ti && !oneIn(16)) {
+                c.va = add("VA", "va" + c.name, nullptr, NO_LINENO, "");
+                rel(c.ti, c.va, g.contain);
+            }
+            if (c.tv && c.va && !oneIn(16))
+                rel(c.tv, c.va, nullptr);
+            int bases = chain ? (i > 0) : pick(3);
+            for (int k = 0; k < bases && i > 0; ++k) {
+                int b = chain ? i - 1 : pick(i);
+                if (oneIn(15))
+                    b = pick(nClasses); // possibly itself or a later class: a cycle
+                if (c.ti && b < i && classes[b].va)
+                    rel(c.ti, classes[b].va, nullptr);
+                else if (c.ti && b >= i)
+                    rels.emplace_back(c.ti, nullptr, nullptr); // resolved below
+                if (b < i) {
+                    for (auto& inherited : classes[b].defines)
+                        c.defines.insert(inherited); // overridden below if defined again
+                }
+            }
+            for (const char* v : variants) {
+                if (!oneIn(2))
+                    continue;
+                std::string label = c.name + "::" + v;
+                std::string mangle = std::string("_ZN") + (v[0] == 'K' ? "K1" : "1") + c.name +
+                                     (v[0] == 'K' ? v + 1 : v);
+                if (oneIn(12))
+                    mangle = oneIn(2) ? "_ZN1" + c.name : ""; // unparsable or none
+                if (oneIn(20))
+                    mangle = "_ZThn8_N1" + c.name + "1fEv"; // a thunk: never marked
+                if (oneIn(8))
+                    label = "__static_init"; // a root
+                CEntityInstance* f = add("VF", label, "x.cc", line, mangle);
+                functions.push_back(f);
+                vfs.push_back(f);
+                CEntityInstance* fa = nullptr;
+                if (!oneIn(8)) {
+                    fa = add("FA", label, nullptr, NO_LINENO, "");
+                    rel(f, fa, g.contain);
+                    addresses.push_back(fa);
+                    c.defines[v] = fa;
+                }
+                if (oneIn(8)) {
+                    // Another entity with the same mangled name, not merged.
+                    CEntityInstance* twin = add("VF", label, "x.cc", line + 1000, mangle);
+                    CEntityInstance* twinFa = add("FA", label, nullptr, NO_LINENO, "");
+                    rel(twin, twinFa, g.contain);
+                    c.slots.push_back(twinFa);
+                    functions.push_back(twin);
+                    vfs.push_back(twin);
+                }
+                if (oneIn(8) && i > 0) {
+                    // A duplicate consolidation merges: same label, file and
+                    // line, another class's instance of the function.
+                    Class& other = classes[pick(i)];
+                    std::string otherMangle = "_ZN1" + other.name + "1fEv";
+                    CEntityInstance* dup = add("VF", label, "x.cc", line, otherMangle);
+                    CEntityInstance* dupFa = add("FA", label, nullptr, NO_LINENO, "");
+                    rel(dup, dupFa, g.contain);
+                    other.slots.push_back(dupFa);
+                    if (oneIn(2))
+                        rel(g.add("GF", "caller", "y.cc", line), dup, g.cvf);
+                }
+                ++line;
+            }
+            for (auto& d : c.defines)
+                c.slots.push_back(d.second);
+            if (oneIn(4) && !addresses.empty())
+                c.slots.push_back(addresses[pick(static_cast<int>(addresses.size()))]);
+        }
+        for (Class& c : classes) {
+            for (CEntityInstance* fa : c.slots)
+                rel(c.tv, fa, nullptr);
+        }
+        // Cycles asked for above: derive from a class made later.
+        for (auto& r : rels) {
+            if (std::get<1>(r) == nullptr)
+                std::get<1>(r) = classes[pick(nClasses)].va;
+        }
+        CEntityInstance* mainF = oneIn(5) ? nullptr : add("GF", "main", "m.cc", 1, "");
+        if (mainF)
+            functions.push_back(mainF);
+        for (int i = pick(4); i > 0; --i)
+            functions.push_back(add(oneIn(2) ? "GF" : "LF", "h" + std::to_string(i), "h.cc", i, ""));
+        std::vector<CEntityInstance*> targets = functions;
+        targets.insert(targets.end(), addresses.begin(), addresses.end());
+        for (Class& c : classes)
+            targets.push_back(c.tv);
+        int uses = pick(2 * static_cast<int>(functions.size()) + 1);
+        for (int i = 0; i < uses; ++i)
+            rel(functions[pick(static_cast<int>(functions.size()))],
+                targets[pick(static_cast<int>(targets.size()))], nullptr);
+        for (CEntityInstance* f : vfs) {
+            if (oneIn(2))
+                rel(mainF && oneIn(2) ? mainF : functions[pick(static_cast<int>(functions.size()))],
+                    f, g.cvf);
+        }
+        std::shuffle(rels.begin(), rels.end(), rng);
+        for (auto& r : rels) {
+            if (std::get<0>(r) && std::get<1>(r))
+                g.rel(std::get<0>(r), std::get<1>(r), std::get<2>(r));
+        }
+    }
+};
+
+bool hasType(CEntityInstance* e, const char* type) { return strcmp(e->getType(), type) == 0; }
+
+bool isContainRel(CRelationInstance* r) {
+    return strcmp(r->getRelationClass()->getId(), "contain") == 0;
+}
+
+CEntityInstance* firstContained(CEntityInstance* e, const char* type) {
+    for (CRelationInstance* r = e->m_srcRelListP; r; r = r->m_next_srcP)
+        if (isContainRel(r) && hasType(r->m_dstP, type))
+            return r->m_dstP;
+    return nullptr;
+}
+
+// The rules of the search written out plainly, with no regard to order and
+// no shortcut; the marks they define, and the order a recursive depth-first
+// walk takes through them.
+struct Reference {
+    CEntityClass* classes;
+    Csignature parser;
+    explicit Reference(CEntityClass* classList) : classes(classList) {}
+
+    struct Names {
+        bool parsed = false;
+        std::string cls, fn; // empty when the name has no such part
+    };
+    Names names(CEntityInstance* e) {
+        Names n;
+        const char* m = e->getAttribute("mangle");
+        if (m && parser.signature(m)) {
+            n.parsed = true;
+            if (const char* c = parser.get_classname())
+                n.cls = c;
+            if (const char* f = parser.get_function_name())
+                n.fn = f;
+        }
+        return n;
+    }
+    static bool special(CEntityInstance* e) {
+        const char* m = e->getAttribute("mangle");
+        return m && strncmp(m, "_ZT", 3) == 0;
+    }
+    static bool isRoot(CEntityInstance* e) {
+        const char* l = e->getLabel();
+        if (!l)
+            return false;
+        if (*l == '"')
+            ++l;
+        return !strncmp(l, "global ", 7) || !strncmp(l, "__static_", 9) ||
+               ((!strcmp(l, "main") || !strcmp(l, "wmain")) && hasType(e, "GF"));
+    }
+    static CEntityInstance* tableOf(CEntityInstance* va) {
+        for (CRelationInstance* r = va->m_dstRelListP; r; r = r->m_next_dstP)
+            if (hasType(r->m_srcP, "TV"))
+                return r->m_srcP;
+        return nullptr;
+    }
+
+    // The type-information addresses a resolution of f starts from, in
+    // order; empty when f resolves nothing.
+    std::vector<CEntityInstance*> starts(CEntityInstance* f, std::string* fn) {
+        std::vector<CEntityInstance*> out;
+        if (!hasType(f, "VF"))
+            return out;
+        bool called = false;
+        for (CRelationInstance* r = f->m_dstRelListP; r; r = r->m_next_dstP)
+            called |= strcmp(r->getRelationClass()->getId(), "CVF") == 0;
+        Names n = names(f);
+        if (!called || !n.parsed || n.fn.empty())
+            return out;
+        *fn = n.fn;
+        std::vector<CEntityInstance*> tables;
+        CEntityInstance* fa1 = firstContained(f, "FA");
+        for (CRelationInstance* r = fa1 ? fa1->m_dstRelListP : nullptr; r; r = r->m_next_dstP) {
+            if (hasType(r->m_srcP, "TV") && !n.cls.empty() && names(r->m_srcP).cls == n.cls) {
+                tables.push_back(r->m_srcP);
+                break;
+            }
+        }
+        for (CEntityClass* c = classes; c && tables.empty() && !n.cls.empty(); c = c->m_nextP)
+            for (CEntityInstance* e = c->m_entityInstancesP; e && tables.empty(); e = e->m_nextInClassP)
+                if (hasType(e, "TV") && names(e).cls == n.cls)
+                    tables.push_back(e);
+        for (CRelationInstance* r = f->m_srcRelListP; r; r = r->m_next_srcP)
+            if (isContainRel(r) && hasType(r->m_dstP, "FA"))
+                for (CRelationInstance* in = r->m_dstP->m_dstRelListP; in; in = in->m_next_dstP)
+                    if (hasType(in->m_srcP, "TV"))
+                        tables.push_back(in->m_srcP);
+        for (CEntityInstance* t : tables) {
+            for (CRelationInstance* r = t->m_srcRelListP; r; r = r->m_next_srcP) {
+                CEntityInstance* p = hasType(r->m_dstP, "VA") ? r->m_dstP->getParent() : nullptr;
+                if (p && hasType(p, "TI")) {
+                    if (std::find(out.begin(), out.end(), r->m_dstP) == out.end())
+                        out.push_back(r->m_dstP);
+                    break;
+                }
+            }
+        }
+        return out;
+    }
+    // The classes derived directly from the class of a type-information address.
+    static std::vector<CEntityInstance*> derived(CEntityInstance* va) {
+        std::vector<CEntityInstance*> out;
+        for (CRelationInstance* r = va->m_dstRelListP; r; r = r->m_next_dstP)
+            if (hasType(r->m_srcP, "TI") && r->m_srcP != va->getParent())
+                out.push_back(r->m_srcP);
+        return out;
+    }
+    // The same-named virtual functions in a class's table, in slot order.
+    std::vector<CEntityInstance*> sameNamed(CEntityInstance* ti, const std::string& fn) {
+        std::vector<CEntityInstance*> out;
+        CEntityInstance* va = firstContained(ti, "VA");
+        CEntityInstance* table = va ? tableOf(va) : nullptr;
+        for (CRelationInstance* r = table ? table->m_srcRelListP : nullptr; r; r = r->m_next_srcP) {
+            CEntityInstance* p = hasType(r->m_dstP, "FA") ? r->m_dstP->getParent() : nullptr;
+            if (p && hasType(p, "VF") && names(p).fn == fn)
+                out.push_back(p);
+        }
+        return out;
+    }
+
+    int resolved = 0; // entities the resolution rule added
+
+    std::set<CEntityInstance*> marks() {
+        std::set<CEntityInstance*> reached;
+        bool changed = true;
+        auto add = [&](CEntityInstance* e) {
+            bool added = e && e->m_visited != 2 && !special(e) && reached.insert(e).second;
+            changed |= added;
+            return added;
+        };
+        for (CEntityInstance* e = g_headP; e; e = e->m_nextInOrderP)
+            if (isRoot(e))
+                add(e);
+        while (changed) {
+            changed = false;
+            for (CEntityInstance* e : std::vector<CEntityInstance*>(reached.begin(), reached.end())) {
+                if (hasType(e, "FA") || hasType(e, "VA"))
+                    add(e->getParent());
+                for (CRelationInstance* r = e->m_srcRelListP; r; r = r->m_next_srcP)
+                    if (!isContainRel(r))
+                        add(r->m_dstP);
+                // Every class one or more derivations below a start class.
+                std::string fn;
+                std::vector<CEntityInstance*> todo = starts(e, &fn);
+                std::set<CEntityInstance*> below;
+                while (!todo.empty()) {
+                    CEntityInstance* va = todo.back();
+                    todo.pop_back();
+                    for (CEntityInstance* ti : derived(va)) {
+                        if (below.insert(ti).second && firstContained(ti, "VA"))
+                            todo.push_back(firstContained(ti, "VA"));
+                    }
+                }
+                for (CEntityInstance* ti : below)
+                    for (CEntityInstance* f : sameNamed(ti, fn))
+                        resolved += add(f);
+            }
+        }
+        return reached;
+    }
+
+    // The trace of a recursive depth-first walk, resolving with no shortcut.
+    std::string trace;
+    void visit(CEntityInstance* e, int depth) {
+        if (e->m_visited != 0 || special(e))
+            return;
+        e->m_visited = 1;
+        char line[512];
+        snprintf(line, sizeof line, "%p %*s(%s) %s", static_cast<void*>(e), 2 * depth, "",
+                 e->getType(), e->getLabel() ? e->getLabel() : "(null)");
+        trace += line;
+        if (e->m_lineno != NO_LINENO)
+            trace += " " + std::to_string(e->m_lineno);
+        if (e->m_fullpathP)
+            trace += std::string(":") + e->m_fullpathP;
+        trace += "\n";
+        if ((hasType(e, "FA") || hasType(e, "VA")) && e->getParent())
+            visit(e->getParent(), depth + 1);
+        for (CRelationInstance* r = e->m_srcRelListP; r; r = r->m_next_srcP)
+            if (!isContainRel(r))
+                visit(r->m_dstP, depth + 1);
+        std::string fn;
+        std::set<CEntityInstance*> entered;
+        std::function<void(CEntityInstance*)> down = [&](CEntityInstance* va) {
+            for (CEntityInstance* ti : derived(va)) {
+                if (!entered.insert(ti).second)
+                    continue;
+                CEntityInstance* tiVa = firstContained(ti, "VA");
+                if (!tiVa)
+                    continue;
+                for (CEntityInstance* f : sameNamed(ti, fn))
+                    visit(f, depth + 1);
+                down(tiVa);
+            }
+        };
+        for (CEntityInstance* va : starts(e, &fn))
+            down(va);
+    }
+};
+
+std::set<CEntityInstance*> marked(const std::vector<CEntityInstance*>& all) {
+    std::set<CEntityInstance*> s;
+    for (CEntityInstance* e : all)
+        if (e->m_visited == 1)
+            s.insert(e);
+    return s;
+}
+
+void clearMarks(const std::vector<CEntityInstance*>& all) {
+    for (CEntityInstance* e : all)
+        if (e->m_visited == 1)
+            e->m_visited = 0;
+}
+
+std::string names(const std::set<CEntityInstance*>& s) {
+    std::string out;
+    for (CEntityInstance* e : s)
+        out += std::string(" ") + e->getType() + ":" + (e->getLabel() ? e->getLabel() : "-");
+    return out;
+}
+
+// On generated programs the grouped walk, the depth-first walk and the
+// rules applied until nothing changes reach the same entities, and the
+// depth-first walk's trace is that of a recursive walk without shortcuts.
+TEST(DepthSearch, BothWalksReachWhatTheRulesReachOnRandomPrograms) {
+    int resolving = 0;
+    for (unsigned seed = 1; seed <= 3000; ++seed) {
+        RandomProgram p(seed);
+        consolidate_classes(p.g.classes);
+        Reference ref(p.g.classes);
+        std::set<CEntityInstance*> expected = ref.marks();
+
+        CSearch(p.g.classes, nullptr).run(CSearch::Grouped);
+        std::set<CEntityInstance*> grouped = marked(p.all);
+        ASSERT_EQ(names(grouped), names(expected)) << "seed " << seed << " grouped";
+        ASSERT_EQ(grouped, expected) << "seed " << seed;
+
+        clearMarks(p.all);
+        char* text = nullptr;
+        size_t lth = 0;
+        FILE* traceFile = open_memstream(&text, &lth);
+        CSearch(p.g.classes, traceFile).run(CSearch::Depth_first);
+        fclose(traceFile);
+        std::string traced(text, lth);
+        free(text);
+        std::set<CEntityInstance*> depthFirst = marked(p.all);
+        ASSERT_EQ(names(depthFirst), names(expected)) << "seed " << seed << " depth first";
+        ASSERT_EQ(depthFirst, expected) << "seed " << seed;
+
+        clearMarks(p.all);
+        for (CEntityInstance* e = g_headP; e; e = e->m_nextInOrderP)
+            if (Reference::isRoot(e) && e->m_visited == 0)
+                ref.visit(e, 0);
+        ASSERT_EQ(traced, ref.trace) << "seed " << seed;
+        resolving += ref.resolved > 0;
+    }
+    // A good share of the programs reach something only through resolution.
+    EXPECT_GT(resolving, 1000);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // for functions that absorbed duplicates.
 #include "cli.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
@@ -89,9 +90,9 @@ std::set<std::string> deadIn(const std::string& report) {
 
 // A run without a trace walks in no particular order; with "-T" it walks in
 // the traced order. Both must find the same functions dead.
-Outcome run(const Facts& f, bool traced = true) {
+Outcome run(const std::string& facts, bool traced = true) {
     RunOptions o;
-    o.input = f.text();
+    o.input = facts;
     o.hasInput = true;
     RunResult r = runLopwort({}, o);
     Outcome out;
@@ -112,6 +113,8 @@ Outcome run(const Facts& f, bool traced = true) {
     }
     return out;
 }
+
+Outcome run(const Facts& f, bool traced = true) { return run(f.text(), traced); }
 
 using Names = std::set<std::string>;
 
@@ -308,6 +311,58 @@ TEST(VirtualCalls, AHierarchyThousandsOfClassesDeep) {
     o = run(all, false);
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.dead, Names{});
+}
+
+TEST(VirtualCalls, AStartClassBelowAnotherHasItsTableSearched) {
+    // C::f (no type information of its own) sits in the tables of A and of
+    // B, which derives from A, so both are start classes of its resolution,
+    // B's first. B's table also holds B::f (fn2), of the same function
+    // name: it is reached from A, whichever resolution of the name comes
+    // first. The second root, A::f, resolves the same name down from A.
+    const char* facts = "FACT TUPLE :\n"
+                        "$INSTANCE e1 VF\n$INSTANCE e2 VF\n$INSTANCE e6 VF\n"
+                        "$INSTANCE e1_fa FA\n$INSTANCE e2_fa FA\n"
+                        "$INSTANCE tvA TV\n$INSTANCE tiA TI\n$INSTANCE tiA_va VA\n"
+                        "$INSTANCE tvB TV\n$INSTANCE tiB TI\n$INSTANCE tiB_va VA\n"
+                        "ref tvB tiB_va\nref tvB e2_fa\nCVF e1 e1\nref tvA e1_fa\n"
+                        "contain e1 e1_fa\nCVF e1 e6\ncontain tiA tiA_va\ncontain tiB tiB_va\n"
+                        "ref tvA tiA_va\nref tvB e1_fa\ncontain e2 e2_fa\nref tiB tiA_va\n"
+                        "FACT ATTRIBUTE :\n"
+                        "e1 { label = __static_init lineno = 1 mangle = _ZN1C1fEv }\n"
+                        "e2 { label = fn2 lineno = 8 mangle = _ZN1B1fEv }\n"
+                        "e6 { label = __static_init lineno = 13 mangle = _ZN1A1fEv }\n"
+                        "tvA { label = vtA mangle = _ZTV1A }\ntiA { label = tiA mangle = _ZTI1A }\n"
+                        "tvB { label = vtB mangle = _ZTV1B }\ntiB { label = tiB mangle = _ZTI1B }\n";
+    Outcome o = run(facts);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.dead, Names{});
+    EXPECT_EQ(o.tree, "(VF) __static_init\n  (VF) __static_init\n    (VF) fn2\n");
+
+    // Without e6 only C::f's own resolution can reach fn2, and B's table is
+    // searched through A although B started first.
+    std::string alone = facts;
+    for (const char* fact : {"$INSTANCE e6 VF\n", "CVF e1 e6\n"})
+        alone.erase(alone.find(fact), strlen(fact));
+    alone.erase(alone.find("e6 {"), alone.find("tvA {") - alone.find("e6 {"));
+    o = run(alone);
+    EXPECT_EQ(o.dead, Names{});
+    EXPECT_EQ(o.tree, "(VF) __static_init\n  (VF) fn2\n");
+}
+
+TEST(VirtualCalls, ConstAndNonConstOverloadsBothReachedOnlyBelow) {
+    // f() and f() const share a function name. Resolving A::f reaches both
+    // of B's, but not A's own f() const, which overrides nothing.
+    Facts f;
+    f.cls("A").cls("B").derives("B", "A");
+    f.vf("A", "f").slot("A", "A", "f");
+    f.raw("$INSTANCE _ZNK1A1fEv VF\n$INSTANCE FA:_ZNK1A1fEv FA\ncontain _ZNK1A1fEv FA:_ZNK1A1fEv\n"
+          "ref _ZTV1A FA:_ZNK1A1fEv\n$INSTANCE _ZNK1B1fEv VF\n$INSTANCE FA:_ZNK1B1fEv FA\n"
+          "contain _ZNK1B1fEv FA:_ZNK1B1fEv\nref _ZTV1B FA:_ZNK1B1fEv\n");
+    f.attrs << "_ZNK1A1fEv { label = A::fc file = x.cc lineno = 40 mangle = _ZNK1A1fEv }\n"
+            << "_ZNK1B1fEv { label = B::fc file = x.cc lineno = 41 mangle = _ZNK1B1fEv }\n";
+    f.vf("B", "f").slot("B", "B", "f");
+    f.callVirtually("A", "f");
+    EXPECT_EQ(run(f).dead, Names{"A::fc"});
 }
 
 } // namespace
