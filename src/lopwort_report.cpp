@@ -6,10 +6,12 @@
 #include "boundaries.h"
 #include "lopwort.h"
 #include "lopwort_analysis.h"
+#include "lopwort_source.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -58,6 +60,37 @@ struct liveLinesT {
     }
 };
 
+// The -D and -U arguments common to the compile commands of every file
+// entity that holds a function.
+std::vector<std::string> shared_settings() {
+    std::vector<std::string> common;
+    std::unordered_set<CEntityInstance*> seen;
+    bool first = true;
+    for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
+        CEntityInstance* fileP = eP->getParent();
+        if (fileP == nullptr || !seen.insert(fileP).second)
+            continue;
+        const char* argsP = fileP->getAttribute("args");
+        if (argsP == nullptr || !recover_args(argsP))
+            continue;
+        std::vector<std::string> mine;
+        for (char** argPP = g_argsPP; *argPP != nullptr; ++argPP)
+            if ((*argPP)[0] == '-' && ((*argPP)[1] == 'D' || (*argPP)[1] == 'U'))
+                mine.push_back(*argPP);
+        if (first) {
+            common = mine;
+            first = false;
+            continue;
+        }
+        auto missing = [&](const std::string& a) {
+            return std::find(mine.begin(), mine.end(), a) == mine.end();
+        };
+        common.erase(std::remove_if(common.begin(), common.end(), missing), common.end());
+    }
+    forgetFile();
+    return common;
+}
+
 } // namespace
 
 int test_template(CEntityInstance* eP) {
@@ -103,6 +136,8 @@ void report_dead() {
     // The first function, live or dead, of the path met last.
     CEntityInstance* runP = nullptr;
     liveLinesT live;
+    if (g_mode == Strip_source || g_mode == Write_source || g_mode == Update_source)
+        use_shared_settings(shared_settings());
 
     for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
         if (runP == nullptr || !samePath(eP->m_fullpathP, runP->m_fullpathP))

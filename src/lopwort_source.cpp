@@ -379,11 +379,16 @@ void write_condition(outputT* oP, const char* argP) {
     }
 }
 
+std::vector<std::string> s_shared;
+bool s_sharedKnown = false;
+
 void write_header(outputT* oP, const char* stampP) {
     out_puts(oP, "#if !defined(_DEAD_) ");
     if (g_argsPP != nullptr)
         for (char** argPP = g_argsPP; *argPP != nullptr; ++argPP)
-            write_condition(oP, *argPP);
+            if (!s_sharedKnown ||
+                std::find(s_shared.begin(), s_shared.end(), *argPP) != s_shared.end())
+                write_condition(oP, *argPP);
     out_puts(oP, "\n#define _DEAD_");
     out_puts(oP, stampP);
     out_puts(oP, "\n#endif /* _DEAD_ */\n");
@@ -807,6 +812,11 @@ void report_cant_write(const char* nameP, int err) {
 }
 
 } // namespace
+
+void use_shared_settings(const std::vector<std::string>& settings) {
+    s_shared = settings;
+    s_sharedKnown = true;
+}
 
 void guard_stamp(time_t now, char* stampP, char* dateP) {
     struct tm* tmP = gmtime(&now);

@@ -264,3 +264,25 @@ TEST(Report, ARecordHoldingALiveFunctionsLineIsNotGuarded) {
     EXPECT_NE(after.find("\nPAIR(p)\n"), std::string::npos) << after;
     EXPECT_NE(after.find(" */\nPAIR(q)\n#endif /* _DEAD_"), std::string::npos) << after;
 }
+
+// A file compiled in one configuration of several (here with -DB besides
+// the -DA=1 that every unit has) gets guards in force in all of them: its
+// header's conditions are the settings common to every unit.
+TEST(Report, GuardConditionsAreTheSettingsEveryUnitShares) {
+    std::string dir = makeTempDir();
+    writeFile(dir + "/a.c", "int dead_a(void) { return 1; }\n");
+    writeFile(dir + "/b.c", "int main(void) { return 0; }\n");
+    const std::string facts =
+        "FACT TUPLE :\n$INSTANCE a.c cFile\n$INSTANCE b.c cFile\n$INSTANCE dead_a GF\n"
+        "$INSTANCE main GF\ncontain a.c dead_a\ncontain b.c main\nFACT ATTRIBUTE :\n"
+        "a.c { args = (" + dir + " /usr/bin/gcc \"-DA=1\" -UC -DB -c a.c) }\n"
+        "b.c { args = (" + dir + " /usr/bin/gcc -UC \"-DA=1\" -c b.c) }\n"
+        "dead_a { label = dead_a file = " + dir + "/a.c lineno = 1 }\n"
+        "main { label = main file = " + dir + "/b.c lineno = 1 }\n";
+    RunResult r = runFacts(facts, {"-w", "-p", dir});
+    EXPECT_NE(r.out.find("\t(GF) dead_a:1 wrote\n"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(dir + "/a.c.dead").substr(0, 56),
+              "#if !defined(_DEAD_) && defined(A) && (A == 1) && !defin");
+    EXPECT_NE(readFile(dir + "/a.c.dead").find("&& !defined(C) \n#define _DEAD_"),
+              std::string::npos);
+}
