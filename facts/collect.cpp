@@ -169,6 +169,7 @@ class CUnitCollector {
         if (id.empty())
             return true;
         macro_decl(fdP, id);
+        declarations_of(fdP, id);
         CWalker inner(*this, CSink{id, nullptr}, 1);
         inner.traverse_inside(fdP);
         structural_uses(inner.sink(), fdP);
@@ -254,6 +255,35 @@ class CUnitCollector {
             // A ring of calls: one reached, all reached.
             for (size_t i = 0; i < w.m_functions.size(); ++i)
                 relate(w.m_functions[i], "call", w.m_functions[(i + 1) % w.m_functions.size()]);
+        }
+    }
+
+    // A function of internal linkage declared before its definition: with
+    // the definition guarded out, the declaration left behind is one that
+    // compilers warn about ("declared static but never defined"), which
+    // -Werror makes a broken build. Each such declaration becomes an entity
+    // of its own that lives and dies with the definition, so that lopwort
+    // guards it too (or keeps both when it cannot).
+    void declarations_of(const FunctionDecl* fdP, const std::string& id) {
+        if (fdP->isExternallyVisible() || fdP->getTemplatedKind() != FunctionDecl::TK_NonTemplate ||
+            isa<CXXMethodDecl>(fdP))
+            return;
+        for (const FunctionDecl* rP : fdP->redecls()) {
+            if (rP == fdP || rP->doesThisDeclarationHaveABody() || rP->isImplicit() ||
+                !rP->getLexicalDeclContext()->isFileContext() || !is_project(rP->getLocation()))
+                continue;
+            CFactEntity e;
+            e.m_class = "LF";
+            e.m_label = label_of(fdP) + " (declaration)";
+            e.m_defined = true;
+            if (!place_of(rP, e.m_file, e.m_line, e.m_endLine))
+                continue;
+            text_start(rP, e.m_textLine, e.m_textColumn);
+            e.m_id = id + "@" + std::to_string(e.m_line);
+            m_facts.add_entity(e);
+            relate(id, "call", e.m_id);
+            relate(e.m_id, "call", id);
+            macro_decl(rP, e.m_id);
         }
     }
 

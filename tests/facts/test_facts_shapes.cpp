@@ -197,6 +197,7 @@ API int dead_api(void) { return 10; }
 
 const char* const kMain = R"SRC(#include "shapes.h"
 extern "C" int c_main(void);
+extern "C" int live_api(int);
 int table_reader(int, int);
 int main() {
     Holder a(3);
@@ -210,14 +211,23 @@ int main() {
     std::printf("%d %zu %zu %d %d %d %d\n", w.live_used(), b.v_.size(), c.v_.size(), t.m_, k.live_key(), live_pair_one(), live_try(5));
     std::printf("%d %d %d %d %d %d\n", live_try(500), live_defaults(), live_trailing(), live_nodiscard(), live_commented(), live_noexcept());
     std::printf("%d %s %ld %d %d %d\n", live_requires(3.0), live_raw().c_str(), live_digits(), live_c_linkage(2), f(1), int(f < f));
-    std::printf("%d %d %g\n", table_reader(0, 1), c_main(), box.t);
+    std::printf("%d %d %g %d\n", table_reader(0, 1), c_main(), box.t, live_api(3));
     return 0;
 }
 )SRC";
 
+// With its definition guarded, a static function's declaration left behind
+// would be an error under -Werror.
+const char* const kPrototypes = R"SRC(static int dead_helper(int);
+int dead_entry(int x) { return dead_helper(x); }
+int live_api(int x) { return x + 1; }
+static int dead_helper(int x) { return x * 2; }
+)SRC";
+
 const char* const kBuild =
     "g++ -std=c++20 -c shapes.cpp -o shapes.o && gcc -c attrs.c -o attrs.o && "
-    "g++ -std=c++20 -c main.cpp -o main.o && g++ shapes.o attrs.o main.o -o prog";
+    "gcc -Wall -Werror -c proto.c -o proto.o && g++ -std=c++20 -c main.cpp -o main.o && "
+    "g++ shapes.o attrs.o proto.o main.o -o prog";
 
 TEST(FactsShapes, GuardedProgramBuildsRunsAlikeAndLosesEveryDeadFunction) {
     FactsProject p;
@@ -225,9 +235,11 @@ TEST(FactsShapes, GuardedProgramBuildsRunsAlikeAndLosesEveryDeadFunction) {
     p.file("shapes.cpp", kShapes);
     p.file("attrs.c", kAttributes);
     p.file("main.cpp", kMain);
+    p.file("proto.c", kPrototypes);
     p.unit("shapes.cpp", {"-std=c++20", "-Wall", "-c", "shapes.cpp", "-o", "shapes.o"});
     p.unit("attrs.c", {"-Wall", "-c", "attrs.c", "-o", "attrs.o"}, "/usr/bin/gcc");
     p.unit("main.cpp", {"-std=c++20", "-Wall", "-c", "main.cpp", "-o", "main.o"});
+    p.unit("proto.c", {"-Wall", "-Werror", "-c", "proto.c", "-o", "proto.o"}, "/usr/bin/gcc");
     ASSERT_EQ(p.shell(std::string(kBuild) + " && ./prog > before.txt"), 0);
     RunResult x = p.extract({"-v"});
     ASSERT_EQ(x.status, 0) << x.err;
@@ -258,7 +270,8 @@ TEST(FactsShapes, GuardedProgramBuildsRunsAlikeAndLosesEveryDeadFunction) {
     }
     EXPECT_EQ(guarded,
               (std::set<std::string>{
-                  "dead_in_c:16", "dead_reader:24", "dead_api:32", "dead_api_static:33", "Holder::Holder:8", "Thrower::Thrower:17",
+                  "dead_entry:2", "dead_helper:4", "\"dead_helper (declaration)\":1", "dead_in_c:16",
+                  "dead_reader:24", "dead_api:32", "dead_api_static:33", "Holder::Holder:8", "Thrower::Thrower:17",
                   "dead_try:29", "dead_defaults:32", "dead_nodiscard:39", "dead_commented:44",
                   "dead_noexcept:49", "dead_requires_user:51", "dead_raw:54", "dead_digits:56",
                   "dead_c_linkage:60", "Callable::dead_member:65", "operator>:66",
@@ -270,7 +283,7 @@ TEST(FactsShapes, GuardedProgramBuildsRunsAlikeAndLosesEveryDeadFunction) {
     EXPECT_EQ(readFile(p.dir + "/before.txt"), readFile(p.dir + "/after.txt"));
     // With every guard undone by -D_DEAD_, the program is whole again.
     EXPECT_EQ(p.shell("g++ -std=c++20 -D_DEAD_ -c shapes.cpp -o shapes.o && "
-                      "gcc -D_DEAD_ -c attrs.c -o attrs.o"),
+                      "gcc -D_DEAD_ -c attrs.c -o attrs.o && gcc -D_DEAD_ -c proto.c -o proto.o"),
               0);
 }
 
