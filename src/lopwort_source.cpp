@@ -656,10 +656,10 @@ bool line_ends(const walkT* wP, size_t readPos) {
 // by a column that disagrees would cut a construct or a token apart, so a
 // position met is taken only where a construct can begin: at the first code
 // character of its line or after a ";" or "}" on it, never inside a
-// directive or before a "#" ...
+// comment or a directive or before a "#" ...
 bool can_begin_here(const walkT* wP) {
     char c = wP->textP[wP->pos];
-    if (blank(c) || c == '\n' || c == '#' || wP->directiveLine)
+    if (blank(c) || c == '\n' || c == '#' || wP->directiveLine || wP->comment != 0)
         return false;
     return wP->lastCode == 0 || wP->lastCode == ';' || wP->lastCode == '}';
 }
@@ -668,7 +668,7 @@ bool can_begin_here(const walkT* wP) {
 // after the ";" of a construct that has no body, and again not inside a
 // directive or before a "#".
 bool can_end_here(const walkT* wP) {
-    if (wP->depth != 0 || wP->directiveLine || hash_follows(wP, wP->pos))
+    if (wP->depth != 0 || wP->directiveLine || wP->comment != 0 || hash_follows(wP, wP->pos))
         return false;
     return wP->braced ? wP->lastCode == '}' : wP->lastCode == ';';
 }

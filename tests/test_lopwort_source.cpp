@@ -186,6 +186,8 @@ TEST(LopwortSource, GuardsGoAroundWholeConstructsOnly) {
          "/* c */ " + kStart + "E int h(void) { return 0; }" + kEnd + "\n"},
         {"#define E\nE int h(void) { return 0; }\n", rec(2, 2, 2, 27, 1, 1),
          "#define E\n" + kStart + "E int h(void) { return 0; }" + kEnd + "\n"},
+        // Never inside a comment, though its columns count at a line's start.
+        {"/* a\nint f(void) { } */ int g;\n", rec(2, 1, 2, 17), "/* a\nint f(void) { } */ int g;\n"},
         // A comment inside folds to one blank: the end would fall before "}".
         {"int h(void) { /* x */ return 0; }\n", rec(1, 1, 1, 26),
          kStart + "int h(void) { /* x */ return 0; }" + kEnd + "\n"},
