@@ -73,10 +73,9 @@ CResolver::CResolver(CEntityClass* classListP)
 
 CResolver::~CResolver() {}
 
-const CResolver::NameFacts& CResolver::namesOf(CEntityInstance* eP) {
-    auto it = m_names.find(eP);
-    if (it != m_names.end())
-        return it->second;
+CResolver::NameFacts CResolver::namesOf(CEntityInstance* eP) {
+    if (const NameFacts* knownP = m_names.find(eP))
+        return *knownP;
     NameFacts facts = {false, nullptr, nullptr};
     const char* mangleP = eP->getAttribute("mangle");
     if (mangleP != nullptr && m_parserP->signature(mangleP) != nullptr) {
@@ -86,7 +85,7 @@ const CResolver::NameFacts& CResolver::namesOf(CEntityInstance* eP) {
         if (const char* nameP = m_parserP->get_function_name())
             facts.functionNameP = stringCache(nameP);
     }
-    return m_names.emplace(eP, facts).first->second;
+    return m_names.add(eP, facts);
 }
 
 // The first table of each class name, in the order of the class list.
@@ -97,13 +96,14 @@ CEntityInstance* CResolver::tableByClassName(const char* classnameP) {
             for (CEntityInstance* eP = classP->m_entityInstancesP; eP; eP = eP->m_nextInClassP) {
                 if (!hasType(eP, "TV"))
                     continue;
-                if (const char* nameP = namesOf(eP).classNameP)
-                    m_tablesByClass.emplace(nameP, eP);
+                const char* nameP = namesOf(eP).classNameP;
+                if (nameP != nullptr && m_tablesByClass.find(nameP) == nullptr)
+                    m_tablesByClass.add(nameP, eP);
             }
         }
     }
-    auto it = m_tablesByClass.find(classnameP);
-    return it == m_tablesByClass.end() ? nullptr : it->second;
+    CEntityInstance** tablePP = m_tablesByClass.find(classnameP);
+    return tablePP ? *tablePP : nullptr;
 }
 
 CResolution* CResolver::handle_polymorphism(CEntityInstance* function1P) {
@@ -115,7 +115,7 @@ CResolution* CResolver::handle_polymorphism(CEntityInstance* function1P) {
         called = isCVF(relP);
     if (!called)
         return nullptr;
-    const NameFacts& function1 = namesOf(function1P);
+    const NameFacts function1 = namesOf(function1P);
     // Without a function name no table slot can match.
     if (!function1.parsed || function1.functionNameP == nullptr)
         return nullptr;
@@ -259,7 +259,7 @@ CEntityInstance* CResolution::next() {
             bool complete = level.complete;
             m_levels.pop_back();
             if (complete)
-                m_resolverP->m_doneBelow.insert({m_nameP, addrP});
+                m_resolverP->setDoneBelow(m_nameP, addrP);
             else if (!m_levels.empty())
                 m_levels.back().complete = false;
             continue;

@@ -4,10 +4,11 @@
 #ifndef LOPWORT_LOPWORT_VIRTUAL_H
 #define LOPWORT_LOPWORT_VIRTUAL_H
 
+#include "xmalloc.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <memory>
-#include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -16,6 +17,65 @@ class CEntityInstance;
 class CRelationInstance;
 class Csignature;
 class CResolver;
+
+// An open-addressed table of pointer-sized keys, where a key equal to Key()
+// marks an empty slot. The resolver looks up hundreds of thousands of
+// entities and classes, and each look-up is usually a cache miss: one here,
+// not one for the bucket and another for the node.
+template <class Key, class Value, class Hash> class CFlatTable {
+  public:
+    CFlatTable() : m_slots(64), m_count(0) {}
+
+    Value* find(const Key& key) {
+        size_t mask = m_slots.size() - 1;
+        for (size_t i = Hash()(key) & mask;; i = (i + 1) & mask) {
+            Slot& s = m_slots[i];
+            if (s.key == key)
+                return &s.value;
+            if (s.key == Key())
+                return nullptr;
+        }
+    }
+    // Enters a key that is not in the table yet.
+    Value& add(const Key& key, const Value& value) {
+        if ((m_count + 1) * 4 > m_slots.size() * 3)
+            grow();
+        ++m_count;
+        return place(m_slots, key, value);
+    }
+
+  private:
+    struct Slot {
+        Key key;
+        Value value;
+    };
+    typedef std::vector<Slot, TableAllocator<Slot>> Slots;
+    Slots m_slots;
+    size_t m_count;
+
+    static Value& place(Slots& slots, const Key& key, const Value& value) {
+        size_t mask = slots.size() - 1;
+        size_t i = Hash()(key) & mask;
+        while (!(slots[i].key == Key()))
+            i = (i + 1) & mask;
+        slots[i] = {key, value};
+        return slots[i].value;
+    }
+    void grow() {
+        Slots slots(m_slots.size() * 2);
+        for (const Slot& s : m_slots) {
+            if (!(s.key == Key()))
+                place(slots, s.key, s.value);
+        }
+        m_slots.swap(slots);
+    }
+};
+
+struct CPointerHash {
+    size_t operator()(const void* p) const {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(p) * 0x9e3779b97f4a7c15ull) >> 20);
+    }
+};
 
 // The resolution of one function, taken from its start to its end one
 // overrider at a time. It hands out only unmarked entities; the caller
@@ -102,22 +162,26 @@ class CResolver {
     };
     struct NameBelowHash {
         size_t operator()(const NameBelow& k) const {
-            return std::hash<const void*>()(k.nameP) * 31 + std::hash<const void*>()(k.addrP);
+            return CPointerHash()(k.addrP) ^ (CPointerHash()(k.nameP) * 31);
         }
     };
 
     CEntityClass* m_classListP;
     std::unique_ptr<Csignature> m_parserP;
-    std::unordered_map<CEntityInstance*, NameFacts> m_names;
+    CFlatTable<CEntityInstance*, NameFacts, CPointerHash> m_names;
     bool m_tablesBuilt = false;
-    std::unordered_map<std::string, CEntityInstance*> m_tablesByClass;
-    std::unordered_set<NameBelow, NameBelowHash> m_doneBelow;
+    CFlatTable<const char*, CEntityInstance*, CPointerHash> m_tablesByClass; // by interned name
+    CFlatTable<NameBelow, bool, NameBelowHash> m_doneBelow;
     std::vector<std::unique_ptr<CResolution>> m_spare;
 
-    const NameFacts& namesOf(CEntityInstance* eP);
+    NameFacts namesOf(CEntityInstance* eP);
     CEntityInstance* tableByClassName(const char* classnameP);
-    bool doneBelow(const char* nameP, CEntityInstance* addrP) const {
-        return m_doneBelow.count({nameP, addrP}) != 0;
+    bool doneBelow(const char* nameP, CEntityInstance* addrP) {
+        return m_doneBelow.find({nameP, addrP}) != nullptr;
+    }
+    void setDoneBelow(const char* nameP, CEntityInstance* addrP) {
+        if (!doneBelow(nameP, addrP))
+            m_doneBelow.add({nameP, addrP}, true);
     }
 };
 
