@@ -349,6 +349,26 @@ TEST(VirtualCalls, AStartClassBelowAnotherHasItsTableSearched) {
     EXPECT_EQ(o.tree, "(VF) __static_init\n  (VF) fn2\n");
 }
 
+TEST(VirtualCalls, AWalkInsideACycleIsNotTakenAsFinishedBeforeTheCycleIs) {
+    // B derives from A, A (wrongly) from B, D from B, E from D. Resolving
+    // A::f meets A again below B before it reaches D. A::fc (of the same
+    // function name, from A's table by class name) is called virtually by
+    // D::f, so its resolution runs while A::f's is still on its way to E:
+    // it must not skip below A on the strength of that unfinished walk, and
+    // reaches E::f itself, one level deeper than A::f's would.
+    Facts f;
+    f.cls("A").cls("B").cls("D").cls("E");
+    f.derives("B", "A").derives("E", "D").derives("D", "B").derives("A", "B");
+    f.vf("A", "f").vf("D", "f").vf("E", "f");
+    f.slot("A", "A", "f").slot("D", "D", "f").slot("E", "E", "f");
+    f.raw("$INSTANCE _ZNK1A1fEv VF\nCVF " + Facts::fn("D", "f") + " _ZNK1A1fEv\n");
+    f.attrs << "_ZNK1A1fEv { label = A::fc file = x.cc lineno = 50 mangle = _ZNK1A1fEv }\n";
+    f.callVirtually("A", "f");
+    Outcome o = run(f);
+    EXPECT_EQ(o.dead, Names{});
+    EXPECT_EQ(o.tree, "(GF) main\n  (VF) A::f\n    (VF) D::f\n      (VF) A::fc\n        (VF) E::f\n");
+}
+
 TEST(VirtualCalls, ConstAndNonConstOverloadsBothReachedOnlyBelow) {
     // f() and f() const share a function name. Resolving A::f reaches both
     // of B's, but not A's own f() const, which overrides nothing.
