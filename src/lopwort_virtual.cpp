@@ -93,9 +93,9 @@ CEntityInstance* CResolver::tableByClassName(const char* classnameP) {
     if (!m_tablesBuilt) {
         m_tablesBuilt = true;
         for (CEntityClass* classP = m_classListP; classP; classP = classP->m_nextP) {
+            if (classP->getId() == nullptr || strcmp(classP->getId(), "TV") != 0)
+                continue;
             for (CEntityInstance* eP = classP->m_entityInstancesP; eP; eP = eP->m_nextInClassP) {
-                if (!hasType(eP, "TV"))
-                    continue;
                 const char* nameP = namesOf(eP).classNameP;
                 if (nameP != nullptr && m_tablesByClass.find(nameP) == nullptr)
                     m_tablesByClass.add(nameP, eP);
