@@ -323,6 +323,14 @@ void prefetchEntity(CEntityInstance* eP) {
     __builtin_prefetch(&eP->m_srcRelListP);
 }
 
+// The first use from relP on: the search follows every relation but
+// containment, which it never walks downwards.
+CRelationInstance* firstUse(CRelationInstance* relP) {
+    while (relP && isContain(relP->getRelationClass()->getId()))
+        relP = relP->m_next_srcP;
+    return relP;
+}
+
 // The entity a function or variable address ("FA", "VA") belongs to, which
 // reaching the address reaches too; null for anything else.
 CEntityInstance* ownerOfAddress(CEntityInstance* eP) {
@@ -359,10 +367,10 @@ void CSearch::visit(CEntityInstance* startP, int startDepth) {
         switch (f.phase) {
         case Frame::Address: {
             f.phase = Frame::Uses;
-            f.cursorP = f.eP->m_srcRelListP;
             // The destinations' marks are read one after another below, and
             // each is usually a miss: ask for the first few at once.
-            prefetchRelations(f.cursorP);
+            prefetchRelations(f.eP->m_srcRelListP);
+            f.cursorP = firstUse(f.eP->m_srcRelListP);
             {
                 CRelationInstance* relP = f.cursorP;
                 for (int i = 0; relP && i < 16; ++i, relP = relP->m_next_srcP)
@@ -376,9 +384,7 @@ void CSearch::visit(CEntityInstance* startP, int startDepth) {
         case Frame::Uses:
             while (f.cursorP) {
                 CRelationInstance* relP = f.cursorP;
-                f.cursorP = relP->m_next_srcP;
-                if (isContain(relP->getRelationClass()->getId()))
-                    continue;
+                f.cursorP = firstUse(relP->m_next_srcP);
                 if (relP->m_dstP->m_visited == 0) {
                     nextP = relP->m_dstP;
                     break;
@@ -434,9 +440,8 @@ void CSearch::reachAll(CEntityInstance* rootP) {
             CEntityInstance* eP = group[i];
             if (CEntityInstance* ownerP = ownerOfAddress(eP))
                 found.push_back(ownerP);
-            for (CRelationInstance* relP = eP->m_srcRelListP; relP; relP = relP->m_next_srcP) {
-                if (isContain(relP->getRelationClass()->getId()))
-                    continue;
+            for (CRelationInstance* relP = firstUse(eP->m_srcRelListP); relP;
+                 relP = firstUse(relP->m_next_srcP)) {
                 prefetchEntity(relP->m_dstP);
                 found.push_back(relP->m_dstP);
             }

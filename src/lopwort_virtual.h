@@ -78,9 +78,10 @@ struct CPointerHash {
 };
 
 // The resolution of one function, taken from its start to its end one
-// overrider at a time. It hands out only unmarked entities; the caller
-// reaches each before it asks for the next (the depth-first walk also walks
-// everything behind it first).
+// overrider at a time. It hands out only unmarked entities, and the caller
+// must reach (mark) each before it asks for the next: a finished walk below
+// a class counts everything it handed out as marked. The depth-first walk
+// also walks everything behind each one first.
 class CResolution {
   public:
     // The next overrider to reach, or null when the resolution is complete.
@@ -151,10 +152,11 @@ class CResolver {
     };
 
     // A function name and a type-information address: every virtual
-    // function of that name in the table of every class below the address
-    // is marked, or can never be (its name is a special one). Marks are
-    // never cleared, so once true this stays true, and a resolution of that
-    // name need not look below the address again.
+    // function of that name in the table of every class one or more
+    // derivations below the address is marked, or can never be (its
+    // mangled name begins with "_ZT"). Marks are never cleared, so once true
+    // this stays true, and a resolution of that name need not look below
+    // the address again.
     struct NameBelow {
         const char* nameP;
         CEntityInstance* addrP;
