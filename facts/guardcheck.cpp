@@ -18,10 +18,6 @@
 
 namespace {
 
-bool is_function(const CFactEntity& e) {
-    return e.m_class == "GF" || e.m_class == "LF" || e.m_class == "VF";
-}
-
 int last_line(const CFactEntity& e) { return e.m_endLine > 0 ? e.m_endLine : e.m_line; }
 
 // Two entities of one text: instances of one template, the copies of a
@@ -76,7 +72,7 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base,
     for (const std::string& id : base.order()) {
         const CMergedEntity& m = base.entity(id);
         const CFactEntity& e = m.m_fact;
-        if (!e.m_defined || e.m_line <= 0 || e.m_file.empty() || !is_function(e))
+        if (!e.m_defined || e.m_line <= 0 || e.m_file.empty() || !e.is_function())
             continue;
         files[e.m_file].m_byLine.push_back(&e);
         if (m.m_unit >= 0)

@@ -6,10 +6,6 @@
 
 #include <algorithm>
 
-static bool is_function_class(const std::string& cls) {
-    return cls == "GF" || cls == "LF" || cls == "VF";
-}
-
 void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
     int index = static_cast<int>(m_units.size());
     m_units.push_back(unit);
@@ -36,12 +32,6 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
         if (e.m_defined && !old.m_fact.m_defined) {
             old.m_fact = e;
             old.m_unit = container(index, e.m_file);
-        } else if (e.m_defined && old.m_fact.m_defined && !e.m_file.empty() &&
-                   !spelled_as_canonical(old.m_unit, e.m_file) &&
-                   spelled_as_canonical(index, e.m_file)) {
-            // lopwort preprocesses the file with its container's command;
-            // prefer a unit whose compiler spells the file as recorded.
-            old.m_unit = index;
         }
         old.m_fact.m_exported = exported;
     }
@@ -86,7 +76,7 @@ size_t CFactBase::functions() const {
     size_t n = 0;
     for (const std::string& id : m_order) {
         const CFactEntity& e = m_entities.at(id).m_fact;
-        if (is_function_class(e.m_class) && e.m_line > 0 && e.m_defined &&
+        if (e.is_function() && e.m_line > 0 && e.m_defined &&
             e.m_label.compare(0, 7, "global ") != 0)
             ++n;
     }
@@ -151,7 +141,7 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
             bool matched = false;
             for (const std::string& id : kept) {
                 auto it = m_entities.find(id);
-                if (it == m_entities.end() || !is_function_class(it->second.m_fact.m_class))
+                if (it == m_entities.end() || !it->second.m_fact.is_function())
                     continue;
                 const CFactEntity& e = it->second.m_fact;
                 std::string plain = e.m_label.substr(0, e.m_label.find('('));
@@ -169,7 +159,7 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
         add_root(root, "global exported interface");
         for (const std::string& id : kept) {
             auto it = m_entities.find(id);
-            if (it != m_entities.end() && is_function_class(it->second.m_fact.m_class) &&
+            if (it != m_entities.end() && it->second.m_fact.is_function() &&
                 it->second.m_fact.m_exported)
                 relate("call", root, id);
         }

@@ -97,8 +97,7 @@ std::string write_ta(const CFactBase& base, const std::string& source) {
         out += "$INSTANCE " + ta_word(id) + " " + base.entity(id).m_fact.m_class + "\n";
     for (const std::string& id : base.order()) {
         const CMergedEntity& m = base.entity(id);
-        const std::string& cls = m.m_fact.m_class;
-        if (m.m_unit >= 0 && (cls == "GF" || cls == "LF" || cls == "VF"))
+        if (m.m_unit >= 0 && m.m_fact.is_function())
             out += "contain " + ta_word(base.units()[static_cast<size_t>(m.m_unit)].m_id) + " " +
                    ta_word(id) + "\n";
     }
@@ -112,7 +111,7 @@ std::string write_ta(const CFactBase& base, const std::string& source) {
     for (const std::string& id : base.order()) {
         const CFactEntity& e = base.entity(id).m_fact;
         out += ta_word(id) + " { label = " + ta_value(e.m_label);
-        bool function = e.m_class == "GF" || e.m_class == "LF" || e.m_class == "VF";
+        bool function = e.is_function();
         if (function && !e.m_file.empty())
             out += " file = " + ta_value(base.spelled(e.m_file));
         if (function && e.m_line > 0)

@@ -30,6 +30,8 @@ struct CFactEntity {
     // column when nothing but blanks precedes it on its line (else 0).
     int m_textLine = 0;
     int m_textColumn = 0;
+
+    bool is_function() const { return m_class == "GF" || m_class == "LF" || m_class == "VF"; }
 };
 
 struct CFactRelation {

@@ -557,8 +557,7 @@ void Scanner::singleChar(int c) {
     Token t;
     t.kind = Token_punct;
     t.punct[0] = static_cast<char>(c);
-    if (handlerPending != 0)
-        handlerPending = 0;
+    handlerPending = 0;
     switch (c) {
     case '{':
         if (function >= 1) {
