@@ -32,6 +32,13 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
         if (e.m_defined && !old.m_fact.m_defined) {
             old.m_fact = e;
             old.m_unit = container(index, e.m_file);
+        } else if (e.m_defined && old.m_fact.m_defined && !e.m_file.empty() &&
+                   !spelled_as_canonical(old.m_unit, e.m_file) &&
+                   spelled_as_canonical(index, e.m_file)) {
+            // A unit that gave no spelling of the file (its preprocessor run
+            // failed, say) cannot serve as container; a later one that spells
+            // the file as recorded can.
+            old.m_unit = index;
         }
         old.m_fact.m_exported = exported;
     }
