@@ -3,6 +3,7 @@
 #include "spelling.h"
 
 #include "arguments.h"
+#include "process.h"
 
 #include <cerrno>
 #include <climits>
@@ -65,60 +66,13 @@ bool learn_spellings(const CCompileCommand& cmd, std::map<std::string, std::stri
         errorR = "compiler " + args[0] + " has no absolute path";
         return false;
     }
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    char* envp[] = {nullptr};
-
-    int fds[2];
-    if (pipe(fds) != 0) {
-        errorR = std::string("pipe: ") + strerror(errno);
+    CProgramRun run = run_program(args, cmd.m_directory, true);
+    textR = std::move(run.m_out);
+    if (!run.succeeded()) {
+        errorR = run.failure(args[0] + " -E");
         return false;
     }
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        errorR = std::string("fork: ") + strerror(errno);
-        return false;
-    }
-    if (pid == 0) {
-        int devnull = open("/dev/null", O_RDWR);
-        if (chdir(cmd.m_directory.c_str()) != 0 || devnull < 0)
-            _exit(126);
-        dup2(devnull, 0);
-        dup2(fds[1], 1);
-        dup2(devnull, 2);
-        close(fds[0]);
-        close(fds[1]);
-        execve(argv[0], argv.data(), envp);
-        _exit(127);
-    }
-    close(fds[1]);
     std::string& text = textR;
-    text.clear();
-    char buf[65536];
-    for (;;) {
-        ssize_t got = read(fds[0], buf, sizeof buf);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        text.append(buf, static_cast<size_t>(got));
-    }
-    close(fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        errorR = args[0] + " -E " +
-                 (WIFEXITED(status) ? "failed with status " + std::to_string(WEXITSTATUS(status))
-                                    : std::string("was killed"));
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-            errorR = "cannot run " + args[0];
-        return false;
-    }
     scan_line_markers(text, cmd.m_directory, spellingsR);
     return true;
 }
