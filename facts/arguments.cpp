@@ -44,8 +44,52 @@ std::vector<std::string> preprocessor_arguments(const CCompileCommand& cmd) {
     return out;
 }
 
+// Standards that a newer gcc names and clang 14 knows by their draft names.
+static std::string clang_standard(const std::string& value) {
+    static const char* const renames[][2] = {
+        {"c++23", "c++2b"}, {"gnu++23", "gnu++2b"}, {"c++26", "c++2b"}, {"gnu++26", "gnu++2b"},
+        {"c++2c", "c++2b"}, {"gnu++2c", "gnu++2b"}, {"c23", "c2x"},     {"gnu23", "gnu2x"},
+        {"iso9899:2024", "c2x"}};
+    for (const auto& r : renames)
+        if (value == r[0])
+            return r[1];
+    return value;
+}
+
+// The compiler's built-in include directories as clang options, in the
+// compiler's order. The compiler's own header directory gives way to
+// clang's (its intrinsics and stddef.h use the compiler's builtins); the
+// compiler's is searched last, for headers only it has (omp.h, cet.h).
+static void add_include_dirs(const CCompilerDefaults& defaults, const std::string& resourceDir,
+                             std::vector<std::string>& outR) {
+    outR.push_back("-nostdinc");
+    bool resourcePlaced = false;
+    std::vector<std::string> after;
+    for (const std::string& dir : defaults.m_includeDirs) {
+        if (!is_compiler_internal_dir(dir)) {
+            outR.push_back("-isystem");
+            outR.push_back(dir);
+            continue;
+        }
+        if (!resourcePlaced && !resourceDir.empty()) {
+            outR.push_back("-isystem");
+            outR.push_back(resourceDir + "/include");
+            resourcePlaced = true;
+        }
+        size_t slash = dir.find_last_of('/');
+        if (dir.compare(slash + 1, std::string::npos, "include") == 0 &&
+            dir.find("/clang/") == std::string::npos)
+            after.push_back(dir);
+    }
+    for (const std::string& dir : after) {
+        outR.push_back("-idirafter");
+        outR.push_back(dir);
+    }
+}
+
 std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::string& clangPath,
                                          const std::string& resourceDir,
+                                         const CCompilerDefaults* defaultsP,
                                          std::vector<std::string>& droppedR) {
     namespace opts = clang::driver::options;
     const llvm::opt::OptTable& table = clang::driver::getDriverOptTable();
@@ -57,6 +101,25 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
         table.ParseArgs(argv, missingIndex, missingCount, 0, opts::CLOption | opts::NoDriverOption);
 
     std::vector<std::string> out{clangPath};
+    bool useDefaults = defaultsP && defaultsP->m_known;
+    // The driver picks the language by extension alone; the compiler also
+    // by its name (g++ compiles a .c file as C++).
+    std::string language = unit_language(cmd);
+    if (!parsed.hasArg(opts::OPT_x) && !language.empty()) {
+        out.push_back("-x");
+        out.push_back(language);
+    }
+    if (useDefaults && !parsed.hasArg(opts::OPT_std_EQ, opts::OPT_ansi)) {
+        std::string standard = defaultsP->standard();
+        if (!standard.empty())
+            out.push_back("-std=" + clang_standard(standard));
+    }
+    // gcc reads stdc-predef.h before the unit; clang 14 does not.
+    if (useDefaults && defaultsP->m_macros.count("_STDC_PREDEF_H")) {
+        for (const char* a : {"-Xclang", "-include", "-Xclang", "stdc-predef.h"})
+            out.push_back(a);
+    }
+    bool dropNextXclang = false;
     for (const llvm::opt::Arg* argP : parsed) {
         const llvm::opt::Option& opt = argP->getOption();
         switch (opt.getID()) {
@@ -70,6 +133,31 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
         case opts::OPT_fsyntax_only:
         case opts::OPT_save_temps_EQ:
         case opts::OPT_save_temps:
+        case opts::OPT_include_pch:
+            continue;
+        case opts::OPT_include:
+            // Straight to the front end: the driver would take a .gch or
+            // .pch beside the header for a precompiled header of its own,
+            // and a precompiled header is read from its text instead.
+            for (const char* a : {"-Xclang", "-include", "-Xclang", argP->getValue()})
+                out.push_back(a);
+            continue;
+        case opts::OPT_Xclang: {
+            std::string value = argP->getValue();
+            if (dropNextXclang) {
+                dropNextXclang = false;
+                continue;
+            }
+            if (value == "-include-pch" || value == "-include-pth") {
+                dropNextXclang = true;
+                continue;
+            }
+            if (value == "-emit-pch" || value == "-emit-pth")
+                continue;
+            break;
+        }
+        case opts::OPT_std_EQ:
+            out.push_back("-std=" + clang_standard(argP->getValue()));
             continue;
         default:
             break;
@@ -81,11 +169,14 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
         for (const char* s : rendered)
             out.push_back(s);
     }
+    if (useDefaults && !defaultsP->m_includeDirs.empty())
+        add_include_dirs(*defaultsP, resourceDir, out);
     out.push_back("-fsyntax-only");
     out.push_back("-w");
     out.push_back("-Wno-error");
     out.push_back("-ferror-limit=5");
     out.push_back("-fno-color-diagnostics");
+    out.push_back("-fno-caret-diagnostics"); // and no "N errors generated."
     if (!resourceDir.empty())
         out.push_back("-resource-dir=" + resourceDir);
     return out;

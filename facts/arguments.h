@@ -6,6 +6,7 @@
 #define LOPWORT_FACTS_ARGUMENTS_H
 
 #include "compdb.h"
+#include "compiler.h"
 
 #include <string>
 #include <vector>
@@ -17,11 +18,14 @@
 std::vector<std::string> preprocessor_arguments(const CCompileCommand& cmd);
 
 // A clang driver command line for parsing the unit: clangPath first, the
-// recorded arguments less output, dependency and unknown options, then
-// -fsyntax-only, no warnings and the resource directory. Options that
-// clang's driver does not know are reported in droppedR.
+// recorded arguments less output, dependency, precompiled-header and unknown
+// options, then -fsyntax-only, no warnings and the resource directory. With
+// the compiler's defaults (defaultsP may be null), the unit is parsed in the
+// compiler's language, default standard and include directories. Options
+// that clang's driver does not know are reported in droppedR.
 std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::string& clangPath,
                                          const std::string& resourceDir,
+                                         const CCompilerDefaults* defaultsP,
                                          std::vector<std::string>& droppedR);
 
 // The directories named by the recorded -isystem options, made absolute.

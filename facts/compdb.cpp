@@ -3,6 +3,9 @@
 // and either "arguments" or "command"; "output" is ignored.
 #include "compdb.h"
 
+#include <llvm/Support/Allocator.h>
+#include <llvm/Support/CommandLine.h>
+#include <llvm/Support/StringSaver.h>
 #include <llvm/Support/JSON.h>
 #include <llvm/Support/MemoryBuffer.h>
 
@@ -65,6 +68,72 @@ bool split_command(const std::string& command, std::vector<std::string>& wordsR)
     if (inWord)
         wordsR.push_back(word);
     return true;
+}
+
+void strip_compiler_wrappers(std::vector<std::string>& argsR) {
+    static const char* const wrappers[] = {"ccache", "sccache", "distcc", "icecc", "buildcache"};
+    size_t skip = 0;
+    while (skip < argsR.size()) {
+        const std::string& word = argsR[skip];
+        size_t slash = word.rfind('/');
+        std::string name = slash == std::string::npos ? word : word.substr(slash + 1);
+        bool wrapper = false;
+        for (const char* w : wrappers)
+            wrapper = wrapper || name == w;
+        if (!wrapper)
+            break;
+        ++skip;
+    }
+    if (skip == 0)
+        return;
+    argsR.erase(argsR.begin(), argsR.begin() + static_cast<long>(skip));
+    // "distcc -c x.c": the wrapper runs the default compiler.
+    auto is_source = [](const std::string& w) {
+        size_t dot = w.rfind('.');
+        if (dot == std::string::npos)
+            return false;
+        std::string ext = w.substr(dot + 1);
+        for (const char* e : {"c", "cc", "cp", "cpp", "cxx", "c++", "C", "CPP", "i", "ii", "m", "mm"})
+            if (ext == e)
+                return true;
+        return false;
+    };
+    if (argsR.empty() || argsR[0].empty() || argsR[0][0] == '-' || is_source(argsR[0]))
+        argsR.insert(argsR.begin(), "cc");
+}
+
+static void expand_into(const std::vector<std::string>& args, const std::string& directory,
+                        int depth, std::vector<std::string>& outR) {
+    for (const std::string& a : args) {
+        if (a.size() < 2 || a[0] != '@' || depth > 16) {
+            outR.push_back(a);
+            continue;
+        }
+        std::string path = a.substr(1);
+        if (path[0] != '/')
+            path = directory + "/" + path;
+        auto bufferOr = llvm::MemoryBuffer::getFile(path);
+        if (!bufferOr) {
+            outR.push_back(a);
+            continue;
+        }
+        llvm::BumpPtrAllocator arena;
+        llvm::StringSaver saver(arena);
+        llvm::SmallVector<const char*, 64> words;
+        llvm::cl::TokenizeGNUCommandLine((*bufferOr)->getBuffer(), saver, words);
+        std::vector<std::string> inner;
+        for (const char* w : words)
+            if (w)
+                inner.push_back(w);
+        expand_into(inner, directory, depth + 1, outR);
+    }
+}
+
+std::vector<std::string> expand_response_files(const std::vector<std::string>& args,
+                                               const std::string& directory) {
+    std::vector<std::string> out;
+    expand_into(args, directory, 0, out);
+    return out;
 }
 
 static bool is_executable_file(const std::string& path) {
@@ -152,6 +221,7 @@ bool read_compilation_database(const std::string& path, std::vector<CCompileComm
             warningsR.push_back(where + " has neither \"arguments\" nor \"command\"; skipped");
             continue;
         }
+        strip_compiler_wrappers(cmd.m_arguments);
         if (cmd.m_arguments.empty()) {
             warningsR.push_back(where + " has an empty command; skipped");
             continue;
@@ -162,6 +232,7 @@ bool read_compilation_database(const std::string& path, std::vector<CCompileComm
         }
         cmd.m_path = cmd.m_file[0] == '/' ? cmd.m_file : cmd.m_directory + "/" + cmd.m_file;
         cmd.m_compiler = absolute_compiler(cmd.m_arguments[0], cmd.m_directory);
+        cmd.m_arguments = expand_response_files(cmd.m_arguments, cmd.m_directory);
         if (cmd.m_compiler[0] != '/')
             warningsR.push_back(where + ": compiler " + cmd.m_arguments[0] +
                                 " not found in PATH; recorded as it is");

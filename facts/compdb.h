@@ -12,7 +12,10 @@ struct CCompileCommand {
     std::string m_directory;              // where the build ran the compiler
     std::string m_file;                   // the source file as recorded
     std::string m_path;                   // the source file made absolute
-    std::vector<std::string> m_arguments; // element 0 is the compiler as recorded
+    // Element 0 is the compiler as recorded (wrappers dropped), and every
+    // response file (@file) is read in its place, so that lopwort's filter of
+    // output options sees the options the file held.
+    std::vector<std::string> m_arguments;
     std::string m_compiler;               // the compiler as an absolute path
 };
 
@@ -29,6 +32,18 @@ bool read_compilation_database(const std::string& path, std::vector<CCompileComm
 // " \ $ `, and a backslash outside quotes keeps the next character.
 // Returns false when a quote is left open.
 bool split_command(const std::string& command, std::vector<std::string>& wordsR);
+
+// Drops compiler wrappers (ccache, sccache, distcc, icecc) from the front of
+// a command, so that the compiler itself comes first. A wrapper followed by
+// an option or a file instead of a compiler stands for "cc".
+void strip_compiler_wrappers(std::vector<std::string>& argsR);
+
+// Reads response files: every "@file" argument is replaced by the words of
+// the file (cut as gcc cuts them: blanks separate, quotes and backslashes
+// escape), recursively. A file that cannot be read stays a literal argument,
+// as gcc keeps it. Relative names are taken from directory.
+std::vector<std::string> expand_response_files(const std::vector<std::string>& args,
+                                               const std::string& directory);
 
 // The compiler as an absolute path: as recorded when it has a slash
 // (relative ones taken from the directory), otherwise looked up in PATH.

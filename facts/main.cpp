@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "compdb.h"
 #include "collect.h"
+#include "compiler.h"
 #include "guardcheck.h"
 #include "merge.h"
 #include "parse.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -28,8 +30,8 @@
 #endif
 
 static const char* g_usage =
-    "usage: lopwort-facts [-j N] [-o FILE] [--entry NAME]... [--exported DIR]... [--stats] [-v]\n"
-    "                     compile_commands.json\n";
+    "usage: lopwort-facts [-j N] [-o FILE] [--entry NAME]... [--exported DIR]... [--keep-going]\n"
+    "                     [--stats] [-v] compile_commands.json\n";
 
 struct CSettings {
     int m_jobs = 1;
@@ -39,6 +41,7 @@ struct CSettings {
     std::string m_database;
     bool m_stats = false;
     bool m_verbose = false;
+    bool m_keepGoing = false; // write facts although units did not parse
 };
 
 static bool parse_jobs(const char* textP, int& jobsR) {
@@ -93,6 +96,8 @@ static int parse_options(int argc, char** argv, CSettings& settingsR) {
                 return 1;
             }
             settingsR.m_exported.push_back(real);
+        } else if (a == "--keep-going") {
+            settingsR.m_keepGoing = true;
         } else if (a == "--stats") {
             settingsR.m_stats = true;
         } else if (a == "-v") {
@@ -173,6 +178,29 @@ int main(int argc, char** argv) {
     parseSettings.m_resourceDir = LOPWORT_CLANG_RESOURCE_DIR;
     parseSettings.m_verbose = settings.m_verbose;
 
+    // Each compiler is asked about its defaults once, here, before the
+    // workers are forked, so that they all inherit the answers.
+    CCompilerCache compilers;
+    std::vector<const CCompilerDefaults*> defaults;
+    std::set<std::string> reported;
+    for (const CCompileCommand& cmd : commands) {
+        CCompilerQuestion question = compiler_question(cmd);
+        const CCompilerDefaults& d = compilers.defaults(question);
+        defaults.push_back(&d);
+        std::string key = question.m_compiler + " " + question.m_language;
+        for (const std::string& o : question.m_options)
+            key += " " + o;
+        if (!reported.insert(key).second)
+            continue;
+        if (!d.m_known && !question.m_language.empty())
+            fprintf(stderr, "lopwort-facts: %s: its defaults are unknown (%s); clang's own used\n",
+                    key.c_str(), d.m_error.c_str());
+        else if (d.m_known && settings.m_verbose)
+            fprintf(stderr, "lopwort-facts: %s: default -std=%s, %zu include directories\n",
+                    key.c_str(), d.standard().empty() ? "(unknown)" : d.standard().c_str(),
+                    d.m_includeDirs.size());
+    }
+
     auto started = std::chrono::steady_clock::now();
     auto work = [&](size_t i) -> int {
         const CCompileCommand& cmd = commands[i];
@@ -189,12 +217,13 @@ int main(int argc, char** argv) {
         CUnitFacts facts;
         std::string message;
         if (unit.m_mainFile.empty()) {
-            fprintf(stderr, "lopwort-facts: %s: no such file\n", cmd.m_path.c_str());
-            return 2;
+            facts.m_failure = "no such file";
+            return write_unit_facts(facts, factsPath(i)) ? 2 : 3;
         }
-        if (!parse_unit(cmd, parseSettings, unit, textPath(i), facts, message)) {
-            fprintf(stderr, "lopwort-facts: %s: %s\n", cmd.m_path.c_str(), message.c_str());
-            return 2;
+        if (!parse_unit(cmd, parseSettings, defaults[i], unit, textPath(i), facts, message)) {
+            // The merge names the unit and reads what it could use.
+            facts.m_failure = message;
+            return write_unit_facts(facts, factsPath(i)) ? 2 : 3;
         }
         if (!write_unit_facts(facts, factsPath(i))) {
             fprintf(stderr, "lopwort-facts: cannot write %s\n", factsPath(i).c_str());
@@ -203,6 +232,7 @@ int main(int argc, char** argv) {
         return 0;
     };
     std::vector<bool> parsed(commands.size(), false);
+    std::vector<std::string> failures(commands.size());
     size_t done = 0, failed = 0;
     bool progress = commands.size() > 1;
     auto finished = [&](size_t i, const CJobResult& result) {
@@ -211,10 +241,9 @@ int main(int argc, char** argv) {
             parsed[i] = true;
         } else {
             ++failed;
-            if (result.m_signal != 0)
-                fprintf(stderr, "lopwort-facts: %s: parser ended by signal %d\n",
-                        commands[i].m_path.c_str(), result.m_signal);
-            fprintf(stderr, "lopwort-facts: %s: unit skipped\n", commands[i].m_path.c_str());
+            failures[i] = result.m_signal != 0
+                              ? "the parser ended by signal " + std::to_string(result.m_signal)
+                              : "the parser failed";
         }
         if (progress)
             fprintf(stderr, "lopwort-facts: %zu of %zu units done\n", done, commands.size());
@@ -228,21 +257,41 @@ int main(int argc, char** argv) {
 
     CFactBase base;
     for (size_t i = 0; i < commands.size(); ++i) {
+        CUnitFacts facts;
+        bool read = read_unit_facts(factsPath(i), facts, error);
+        unlink(factsPath(i).c_str());
         if (!parsed[i]) {
-            base.add_unit(units[i], nullptr);
+            if (read && !facts.m_failure.empty())
+                failures[i] = facts.m_failure;
+            bool known = read && (!facts.m_files.empty() || !facts.m_names.empty());
+            base.add_failed_unit(units[i], known ? &facts : nullptr);
             continue;
         }
-        CUnitFacts facts;
-        if (!read_unit_facts(factsPath(i), facts, error)) {
+        if (!read) {
             fprintf(stderr, "lopwort-facts: %s\n", error.c_str());
-            base.add_unit(units[i], nullptr);
+            failures[i] = "its facts were lost";
+            parsed[i] = false;
+            base.add_failed_unit(units[i], nullptr);
             ++failed;
         } else {
             for (const std::string& w : facts.m_warnings)
                 fprintf(stderr, "lopwort-facts: %s: %s\n", commands[i].m_path.c_str(), w.c_str());
             base.add_unit(units[i], &facts);
         }
-        unlink(factsPath(i).c_str());
+    }
+    for (size_t i = 0; i < commands.size(); ++i)
+        if (!parsed[i])
+            fprintf(stderr, "lopwort-facts: %s: does not parse: %s\n", commands[i].m_path.c_str(),
+                    failures[i].c_str());
+    if (failed && !settings.m_keepGoing) {
+        for (size_t i = 0; i < commands.size(); ++i)
+            unlink(textPath(i).c_str());
+        rmdir(workDir.c_str());
+        fprintf(stderr,
+                "lopwort-facts: %zu of %zu units did not parse; no facts written "
+                "(--keep-going writes facts that keep alive what they could use)\n",
+                failed, commands.size());
+        return 3;
     }
     std::vector<std::string> kept = keep_unguardable_functions(
         base, [&](int u) { return textPath(static_cast<size_t>(u)); },
@@ -298,5 +347,10 @@ int main(int argc, char** argv) {
                 parseSeconds > 0 ? static_cast<double>(commands.size()) / parseSeconds : 0.0,
                 children.ru_maxrss / 1024, self.ru_maxrss / 1024);
     }
+    if (failed)
+        fprintf(stderr,
+                "lopwort-facts: %zu of %zu units did not parse; what they could use is kept "
+                "alive\n",
+                failed, commands.size());
     return failed ? 3 : 0;
 }

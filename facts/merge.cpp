@@ -47,6 +47,50 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
             m_relations.push_back(r);
 }
 
+void CFactBase::add_failed_unit(const CMergedUnit& unit, const CUnitFacts* usesP) {
+    add_unit(unit, nullptr);
+    CFailedUses uses{usesP != nullptr, {}, {}};
+    if (usesP) {
+        uses.m_files = usesP->m_files;
+        uses.m_names = usesP->m_names;
+    }
+    m_failedUses.push_back(std::move(uses));
+}
+
+std::string spelled_name(const std::string& label) {
+    if (label.find("operator") != std::string::npos)
+        return std::string();
+    std::string name = label;
+    // Trailing template arguments, nested ones included.
+    if (!name.empty() && name.back() == '>') {
+        int depth = 0;
+        size_t i = name.size();
+        while (i > 0) {
+            char c = name[--i];
+            if (c == '>')
+                ++depth;
+            else if (c == '<' && --depth == 0)
+                break;
+        }
+        name.erase(i);
+    }
+    int depth = 0;
+    size_t start = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c == '<' || c == '(')
+            ++depth;
+        else if ((c == '>' || c == ')') && depth > 0)
+            --depth;
+        else if (c == ':' && depth == 0 && i + 1 < name.size() && name[i + 1] == ':')
+            start = i + 2;
+    }
+    name = name.substr(start);
+    if (!name.empty() && name[0] == '~')
+        name.erase(0, 1);
+    return name;
+}
+
 void CFactBase::add_relation(const std::string& verb, const std::string& src,
                              const std::string& dst) {
     CFactRelation r{verb, src, dst};
@@ -159,6 +203,24 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
             }
             if (!matched)
                 unmatchedR.push_back(name);
+        }
+    }
+    if (!m_failedUses.empty()) {
+        const std::string root = "_GLOBAL__failed_units";
+        add_root(root, "global uses of units that did not parse");
+        for (const std::string& id : kept) {
+            auto it = m_entities.find(id);
+            if (it == m_entities.end() || !it->second.m_fact.is_function())
+                continue;
+            const CFactEntity& e = it->second.m_fact;
+            std::string name = spelled_name(e.m_label);
+            for (const CFailedUses& uses : m_failedUses) {
+                if (!uses.m_known || name.empty() || uses.m_files.count(e.m_file) ||
+                    uses.m_names.count(name)) {
+                    relate("call", root, id);
+                    break;
+                }
+            }
         }
     }
     if (haveExported) {

@@ -28,6 +28,13 @@ class CFactBase {
     // a file decides its spelling whatever order the workers finished in.
     void add_unit(const CMergedUnit& unit, const CUnitFacts* factsP);
 
+    // A unit that did not parse: its file entity, and a root that keeps
+    // alive every function it could use: those defined in the files it
+    // includes, those whose name it spells, and every operator (called
+    // without its name). Without usesP, what it could use is unknown and
+    // every function stays alive.
+    void add_failed_unit(const CMergedUnit& unit, const CUnitFacts* usesP);
+
     // Drops what no unit defines and adds the roots for entry points and
     // exported headers. Entry names
     // that match nothing are returned in unmatchedR.
@@ -57,6 +64,17 @@ class CFactBase {
     std::unordered_map<std::string, CMergedEntity> m_entities;
     std::vector<CFactRelation> m_relations;
     std::set<CFactRelation> m_relationSet;
+    struct CFailedUses {
+        bool m_known;
+        std::set<std::string> m_files, m_names;
+    };
+    std::vector<CFailedUses> m_failedUses;
 };
+
+// The name a failed unit would spell to use a function: its label less
+// qualifiers, template arguments and a destructor's "~" ("ns::C<int>::~C"
+// gives "C"). Empty for operators and conversions, which are used without
+// their name.
+std::string spelled_name(const std::string& label);
 
 #endif

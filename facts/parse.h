@@ -6,6 +6,7 @@
 
 #include "collect.h"
 #include "compdb.h"
+#include "compiler.h"
 #include "unitfacts.h"
 
 #include <string>
@@ -17,12 +18,13 @@ struct CParseSettings {
 };
 
 // Changes to the unit's directory, parses the unit with its recorded
-// arguments and collects its facts, then learns the spelling of its files
-// from the recorded compiler, whose output is kept in textPath for the
-// merge. Returns false with a message when the unit does not parse; clang's
-// own diagnostics go to standard error.
+// arguments and the compiler's defaults (defaultsP may be null) and
+// collects its facts, then learns the spelling of its files from the
+// recorded compiler, whose output is kept in textPath for the merge.
+// Returns false with the unit's first error when it does not parse; factsR
+// then holds what the unit could use (its files and the names it spells).
 bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
-                const CUnitContext& unit, const std::string& textPath, CUnitFacts& factsR,
-                std::string& errorR);
+                const CCompilerDefaults* defaultsP, const CUnitContext& unit,
+                const std::string& textPath, CUnitFacts& factsR, std::string& errorR);
 
 #endif

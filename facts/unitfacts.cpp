@@ -88,6 +88,21 @@ bool write_unit_facts(const CUnitFacts& facts, const std::string& path) {
         put_field(out, w);
         out += '\n';
     }
+    if (!facts.m_failure.empty()) {
+        out += "X";
+        put_field(out, facts.m_failure);
+        out += '\n';
+    }
+    for (const std::string& f : facts.m_files) {
+        out += "F";
+        put_field(out, f);
+        out += '\n';
+    }
+    for (const std::string& n : facts.m_names) {
+        out += "N";
+        put_field(out, n);
+        out += '\n';
+    }
     FILE* f = fopen(path.c_str(), "wb");
     if (!f)
         return false;
@@ -129,6 +144,12 @@ bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& e
             factsR.add_relation(f[1], f[2], f[3]);
         } else if (kind == "W" && f.size() == 2) {
             factsR.m_warnings.push_back(f[1]);
+        } else if (kind == "X" && f.size() == 2) {
+            factsR.m_failure = f[1];
+        } else if (kind == "F" && f.size() == 2) {
+            factsR.m_files.insert(f[1]);
+        } else if (kind == "N" && f.size() == 2) {
+            factsR.m_names.insert(f[1]);
         } else {
             errorR = path + ":" + std::to_string(lineno) + ": malformed record";
             return false;

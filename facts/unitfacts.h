@@ -48,6 +48,11 @@ struct CUnitFacts {
     std::map<std::string, CFactEntity> m_entities;
     std::set<CFactRelation> m_relations;
     std::vector<std::string> m_warnings;
+    // A unit that did not parse: its first error, and what it could use:
+    // the real paths of the files it includes and every name it spells.
+    std::string m_failure;
+    std::set<std::string> m_files;
+    std::set<std::string> m_names;
 
     // Adds an entity, or upgrades the one there with a definition.
     CFactEntity& add_entity(const CFactEntity& e);

@@ -51,18 +51,44 @@ TEST(FactsCli, RefusesBadOptionsAndBadDatabases) {
     }
 }
 
-TEST(FactsCli, AUnitThatDoesNotParseIsSkippedAndTheRestGoesOn) {
+// A unit that does not parse is silent about what it calls: by default
+// nothing is written; with --keep-going, whatever it could use stays alive.
+TEST(FactsCli, AUnitThatDoesNotParseWritesNothingOrKeepsAliveWhatItCouldUse) {
     FactsProject p;
-    p.file("bad.cpp", "int broken( { return; }\n");
-    p.file("good.cpp", "int main() { return 0; }\nint unused() { return 1; }\n");
-    p.unit("bad.cpp");
-    p.unit("good.cpp");
+    p.file("lib.h", "int used_by_bad(void);\nint declared_for_bad(void);\n");
+    p.file("lib.c", R"(#include "lib.h"
+int used_by_bad(void) { return 1; }
+int declared_for_bad(void) { return 2; }
+int named_in_bad(void) { return 3; }
+int unused(void) { return 4; }
+int main(void) { return 0; }
+)");
+    p.file("bad.c", R"(#include "lib.h"
+int named_in_bad(void);
+static int bad_own(void) { return used_by_bad(); }
+int bad_entry(void) { return bad_own() + named_in_bad() + __builtin_no_such_thing(); }
+)");
+    p.file("broken.c", "int broken( { return; }\n");
+    p.unit("lib.c", {"-c", "lib.c"}, "/usr/bin/gcc");
+    p.unit("bad.c", {"-c", "bad.c"}, "/usr/bin/gcc");
+    p.unit("broken.c", {"-c", "broken.c"}, "/usr/bin/gcc");
     RunResult r = p.extract({"-j", "2"});
     EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find(p.dir + "/bad.cpp: does not parse"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(p.dir + "/bad.cpp: unit skipped"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("2 of 2 units done"), std::string::npos) << r.err;
-    EXPECT_EQ(p.dead(), (std::set<std::string>{"unused:2"}));
+    EXPECT_NE(r.err.find(p.dir + "/bad.c: does not parse: bad.c:4:59: use of unknown builtin"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(p.dir + "/broken.c: does not parse: broken.c:1:"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("2 of 3 units did not parse; no facts written"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(access((p.dir + "/facts.ta").c_str(), F_OK), -1);
+
+    r = p.extract({"-j", "2", "--keep-going"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("2 of 3 units did not parse; what they could use is kept alive"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(p.dead(), (std::set<std::string>{"unused:5"}));
 }
 
 TEST(FactsCli, CommandsSplitLikeAShellAndCompilersBecomeAbsolute) {
