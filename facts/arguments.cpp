@@ -104,11 +104,17 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
     bool useDefaults = defaultsP && defaultsP->m_known;
     // The driver picks the language by extension alone; the compiler also
     // by its name (g++ compiles a .c file as C++).
-    std::string language = unit_language(cmd);
-    if (!parsed.hasArg(opts::OPT_x) && !language.empty()) {
-        out.push_back("-x");
-        out.push_back(language);
-    }
+    std::string language = parsed.hasArg(opts::OPT_x) ? std::string() : unit_language(cmd);
+    // A command may name other inputs: the other sources of a command that
+    // compiles several, objects and libraries of one that also links. Only
+    // the entry's own file is parsed.
+    auto is_own_file = [&](const std::string& input) {
+        return input == cmd.m_file || (input[0] == '/' ? input : cmd.m_directory + "/" + input) ==
+                                          cmd.m_path;
+    };
+    bool ownFileNamed = false;
+    for (const llvm::opt::Arg* argP : parsed.filtered(opts::OPT_INPUT))
+        ownFileNamed = ownFileNamed || is_own_file(argP->getValue());
     if (useDefaults && !parsed.hasArg(opts::OPT_std_EQ, opts::OPT_ansi)) {
         std::string standard = defaultsP->standard();
         if (!standard.empty())
@@ -159,6 +165,17 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
         case opts::OPT_std_EQ:
             out.push_back("-std=" + clang_standard(argP->getValue()));
             continue;
+        case opts::OPT_INPUT:
+            if (ownFileNamed && !is_own_file(argP->getValue()))
+                continue;
+            if (!language.empty()) {
+                // The driver picks the language by extension alone; the
+                // compiler also by its name (g++ compiles a .c file as C++).
+                for (const char* a : {"-x", language.c_str(), argP->getValue(), "-x", "none"})
+                    out.push_back(a);
+                continue;
+            }
+            break;
         default:
             break;
         }

@@ -311,6 +311,9 @@ bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
     bool ran = learn_spellings(cmd, spellings, text, spellError);
     if (!parsed) {
         errorR = firstError.first().empty() ? "does not parse" : firstError.first();
+        // The driver's messages quote whole command lines.
+        if (errorR.size() > 300)
+            errorR = errorR.substr(0, 300) + "...";
         for (const auto& s : spellings)
             factsR.m_files.insert(s.first);
         if (ran)

@@ -290,4 +290,19 @@ int main() {
     EXPECT_EQ(facts.find("ccache"), std::string::npos);
 }
 
+// A command that compiles several sources and links a library is recorded
+// once per source (as bear does); each entry parses only its own file.
+TEST(FactsCompilers, ACommandWithSeveralInputsParsesEachEntrysOwnFile) {
+    FactsProject p;
+    p.file("one.c", "int two(void);\nint one_dead(void) { return 1; }\n"
+                    "int main(void) { return two(); }\n");
+    p.file("two.c", "int two(void) { return 2; }\nint two_dead(void) { return 3; }\n");
+    ASSERT_EQ(p.shell("gcc -c two.c && ar rc libtwo.a two.o"), 0);
+    for (const char* source : {"one.c", "two.c"})
+        p.unit(source, {"-O2", "-o", "prog", "one.c", "two.c", "libtwo.a"}, "/usr/bin/g++");
+    RunResult r = p.extract();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(p.dead(), (std::set<std::string>{"one_dead:2", "two_dead:2"}));
+}
+
 } // namespace
