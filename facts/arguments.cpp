@@ -90,6 +90,7 @@ static void add_include_dirs(const CCompilerDefaults& defaults, const std::strin
 std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::string& clangPath,
                                          const std::string& resourceDir,
                                          const CCompilerDefaults* defaultsP,
+                                         const std::set<std::string>& rejected,
                                          std::vector<std::string>& droppedR) {
     namespace opts = clang::driver::options;
     const llvm::opt::OptTable& table = clang::driver::getDriverOptTable();
@@ -128,6 +129,9 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
     bool dropNextXclang = false;
     for (const llvm::opt::Arg* argP : parsed) {
         const llvm::opt::Option& opt = argP->getOption();
+        if (!rejected.empty() && (rejected.count(argP->getAsString(parsed)) ||
+                                  rejected.count(opt.getPrefixedName())))
+            continue;
         switch (opt.getID()) {
         case opts::OPT_UNKNOWN:
             droppedR.push_back(argP->getAsString(parsed));

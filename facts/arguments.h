@@ -8,6 +8,7 @@
 #include "compdb.h"
 #include "compiler.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,12 @@ std::vector<std::string> preprocessor_arguments(const CCompileCommand& cmd);
 // options, then -fsyntax-only, no warnings and the resource directory. With
 // the compiler's defaults (defaultsP may be null), the unit is parsed in the
 // compiler's language, default standard and include directories. Options
-// that clang's driver does not know are reported in droppedR.
+// that clang's driver does not know are reported in droppedR; those in
+// rejected (spelled whole, or as the option's name) are left out.
 std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::string& clangPath,
                                          const std::string& resourceDir,
                                          const CCompilerDefaults* defaultsP,
+                                         const std::set<std::string>& rejected,
                                          std::vector<std::string>& droppedR);
 
 // The directories named by the recorded -isystem options, made absolute.

@@ -20,6 +20,7 @@
 #include <clang/Lex/Preprocessor.h>
 
 #include <cctype>
+#include <set>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -48,6 +49,8 @@ class CFirstError : public clang::DiagnosticConsumer {
                 text = std::string(p.getFilename()) + ":" + std::to_string(p.getLine()) + ":" +
                        std::to_string(p.getColumn()) + ": ";
         }
+        else
+            add_quoted_options(message.str().str());
         text += message.str().str();
         if (m_verbose)
             fprintf(stderr, "lopwort-facts: error: %s\n", text.c_str());
@@ -56,10 +59,27 @@ class CFirstError : public clang::DiagnosticConsumer {
     }
 
     const std::string& first() const { return m_first; }
+    // Options that errors without a place quote: clang knows them but
+    // refuses them ("invalid value 'auto' in '-flto=auto'").
+    const std::set<std::string>& rejected() const { return m_rejected; }
 
   private:
+    void add_quoted_options(const std::string& message) {
+        size_t open = message.find('\'');
+        while (open != std::string::npos) {
+            size_t close = message.find('\'', open + 1);
+            if (close == std::string::npos)
+                break;
+            std::string word = message.substr(open + 1, close - open - 1);
+            if (word.size() > 1 && word[0] == '-')
+                m_rejected.insert(word);
+            open = message.find('\'', close + 1);
+        }
+    }
+
     bool m_verbose;
     std::string m_first;
+    std::set<std::string> m_rejected;
 };
 
 // Gives the project's files the recorded compiler's identity macros
@@ -287,30 +307,49 @@ bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
         errorR = "cannot change to " + cmd.m_directory + ": " + strerror(errno);
         return false;
     }
-    std::vector<std::string> dropped;
-    std::vector<std::string> args =
-        clang_arguments(cmd, settings.m_clangPath, settings.m_resourceDir, defaultsP, dropped);
-    if (settings.m_verbose) {
-        for (const std::string& d : dropped)
-            fprintf(stderr, "lopwort-facts: %s: clang does not know %s; left out\n",
-                    cmd.m_file.c_str(), d.c_str());
+    // An option that clang refuses is left out and the parse tried again,
+    // a few times at most.
+    std::set<std::string> rejected;
+    bool parsed = false;
+    std::string firstError;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::vector<std::string> dropped;
+        std::vector<std::string> args = clang_arguments(
+            cmd, settings.m_clangPath, settings.m_resourceDir, defaultsP, rejected, dropped);
+        if (settings.m_verbose && attempt == 0) {
+            for (const std::string& d : dropped)
+                fprintf(stderr, "lopwort-facts: %s: clang does not know %s; left out\n",
+                        cmd.m_file.c_str(), d.c_str());
+        }
+        llvm::IntrusiveRefCntPtr<clang::FileManager> files(new clang::FileManager(
+            clang::FileSystemOptions(), llvm::vfs::getRealFileSystem()));
+        bool failed = false;
+        factsR.m_files.clear();
+        factsR.m_names.clear();
+        CFirstError errors(settings.m_verbose);
+        clang::tooling::ToolInvocation invocation(
+            args,
+            std::make_unique<CFactsAction>(unit, defaultsP, settings.m_resourceDir, factsR,
+                                           failed),
+            files.get());
+        invocation.setDiagnosticConsumer(&errors);
+        parsed = invocation.run() && !failed && errors.getNumErrors() == 0;
+        firstError = errors.first();
+        size_t before = rejected.size();
+        rejected.insert(errors.rejected().begin(), errors.rejected().end());
+        if (parsed || rejected.size() == before)
+            break;
+        if (settings.m_verbose)
+            for (const std::string& r : errors.rejected())
+                fprintf(stderr, "lopwort-facts: %s: clang refuses %s; left out\n",
+                        cmd.m_file.c_str(), r.c_str());
     }
-    llvm::IntrusiveRefCntPtr<clang::FileManager> files(
-        new clang::FileManager(clang::FileSystemOptions(), llvm::vfs::getRealFileSystem()));
-    bool failed = false;
-    CFirstError firstError(settings.m_verbose);
-    clang::tooling::ToolInvocation invocation(
-        args,
-        std::make_unique<CFactsAction>(unit, defaultsP, settings.m_resourceDir, factsR, failed),
-        files.get());
-    invocation.setDiagnosticConsumer(&firstError);
-    bool parsed = invocation.run() && !failed && firstError.getNumErrors() == 0;
 
     std::map<std::string, std::string> spellings;
     std::string text, spellError;
     bool ran = learn_spellings(cmd, spellings, text, spellError);
     if (!parsed) {
-        errorR = firstError.first().empty() ? "does not parse" : firstError.first();
+        errorR = firstError.empty() ? "does not parse" : firstError;
         // The driver's messages quote whole command lines.
         if (errorR.size() > 300)
             errorR = errorR.substr(0, 300) + "...";
