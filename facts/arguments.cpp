@@ -11,6 +11,7 @@
 #include <llvm/Option/ArgList.h>
 #include <llvm/Option/OptTable.h>
 #include <llvm/Option/Option.h>
+#include <llvm/Support/Host.h>
 
 static bool is_dependency_option(const std::string& a, bool& takesValueR) {
     takesValueR = a == "-MF" || a == "-MT" || a == "-MQ";
@@ -120,6 +121,11 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
         std::string standard = defaultsP->standard();
         if (!standard.empty())
             out.push_back("-std=" + clang_standard(standard));
+    }
+    if (useDefaults && !parsed.hasArg(opts::OPT_target)) {
+        std::string target = target_option(*defaultsP, llvm::sys::getDefaultTargetTriple());
+        if (!target.empty())
+            out.push_back(target);
     }
     // gcc reads stdc-predef.h before the unit; clang 14 does not.
     if (useDefaults && defaultsP->m_macros.count("_STDC_PREDEF_H")) {

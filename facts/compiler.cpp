@@ -55,6 +55,15 @@ std::string unit_language(const CCompileCommand& cmd) {
     return std::string();
 }
 
+std::string target_option(const CCompilerDefaults& defaults, const std::string& hostTriple) {
+    const std::string& target = defaults.m_target;
+    if (target.empty() || target.find(' ') != std::string::npos)
+        return std::string();
+    std::string arch = target.substr(0, target.find('-'));
+    std::string hostArch = hostTriple.substr(0, hostTriple.find('-'));
+    return arch == hostArch ? std::string() : "--target=" + target;
+}
+
 bool CCompilerQuestion::operator<(const CCompilerQuestion& o) const {
     return std::tie(m_compiler, m_directory, m_language, m_options) <
            std::tie(o.m_compiler, o.m_directory, o.m_language, o.m_options);
@@ -207,6 +216,12 @@ const CCompilerDefaults& CCompilerCache::defaults(const CCompilerQuestion& quest
     }
     read_compiler_answer(run.m_out, run.m_err, d);
     d.m_known = !d.m_macros.empty();
+    args.resize(1 + question.m_options.size());
+    args.push_back("-dumpmachine");
+    CProgramRun machine =
+        run_program(args, question.m_directory.empty() ? "/" : question.m_directory, false);
+    if (machine.succeeded())
+        d.m_target = trim_right(machine.m_out.substr(0, machine.m_out.find('\n')));
     if (!d.m_known)
         d.m_error = question.m_compiler + " listed no predefined macros";
     return d;

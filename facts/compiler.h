@@ -21,11 +21,16 @@ struct CCompilerDefaults {
     std::string m_language;                      // "c", "c++", "objective-c", "objective-c++"
     std::map<std::string, std::string> m_macros; // predefined macros: name -> body
     std::vector<std::string> m_includeDirs;      // built-in <...> directories, in order
+    std::string m_target;                        // "-dumpmachine": the target triple
 
     // The -std value that names the compiler's default for the language
     // ("gnu++17", "c11"), or empty when the macros do not tell.
     std::string standard() const;
 };
+
+// The --target option that makes clang parse for the compiler's target, or
+// empty when clang's own default (hostTriple) has the same architecture.
+std::string target_option(const CCompilerDefaults& defaults, const std::string& hostTriple);
 
 // The language the compiler compiles a unit's file in: an explicit -x, else
 // the file's extension as the driver reads it (g++ and c++ compile a .c file

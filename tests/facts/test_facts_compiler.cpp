@@ -310,4 +310,43 @@ TEST(FactsCompilers, ACommandWithSeveralInputsParsesEachEntrysOwnFile) {
     EXPECT_EQ(p.dead(), (std::set<std::string>{"one_dead:2", "two_dead:2"}));
 }
 
+// A compiler other than the ones on this machine (an older gcc for another
+// target), played by a script around gcc: its version and target decide.
+TEST(FactsCompilers, AnOlderCrossCompilersVersionAndTargetDecide) {
+    FactsProject p;
+    p.file("cross-gcc", R"(#!/bin/sh
+for a in "$@"; do
+  case "$a" in
+    -dumpmachine) echo aarch64-linux-gnu; exit 0;;
+    -dM) /usr/bin/gcc "$@" | /bin/sed -e 's/^#define __GNUC__ .*/#define __GNUC__ 7/' \
+           -e '/__x86_64__/d'; echo '#define __aarch64__ 1'; exit 0;;
+  esac
+done
+exec /usr/bin/gcc "$@"
+)");
+    ASSERT_EQ(p.shell("chmod +x cross-gcc"), 0);
+    p.file("m.c", R"(int via_new_gnu(void) { return 1; }
+int via_old_gnu(void) { return 2; }
+int via_arm(void) { return 3; }
+int via_other(void) { return 4; }
+int main(void) {
+#if __GNUC__ >= 12
+  int r = via_new_gnu();
+#else
+  int r = via_old_gnu();
+#endif
+#ifdef __aarch64__
+  return r + via_arm();
+#else
+  return r + via_other();
+#endif
+}
+)");
+    p.unit("m.c", {"-c", "m.c"}, p.dir + "/cross-gcc");
+    RunResult r = p.extract({"-v"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("cross-gcc c: default -std=gnu17"), std::string::npos) << r.err;
+    EXPECT_EQ(p.dead(), (std::set<std::string>{"via_new_gnu:1", "via_other:4"}));
+}
+
 } // namespace
