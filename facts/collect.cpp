@@ -89,6 +89,36 @@ class CWalker : public RecursiveASTVisitor<CWalker> {
     bool VisitBinaryOperator(BinaryOperator* exprP);
     bool VisitUnaryOperator(UnaryOperator* exprP);
 
+    // Operands that are never evaluated (sizeof, decltype, noexcept, a
+    // typeid of a type that is not polymorphic, requires-expressions, the
+    // discarded branch of an "if constexpr") need a declaration of what
+    // they name, not its definition.
+    bool TraverseUnaryExprOrTypeTraitExpr(UnaryExprOrTypeTraitExpr* exprP) {
+        bool vla = exprP->getKind() == UETT_SizeOf &&
+                   exprP->getTypeOfArgument()->isVariableArrayType();
+        return unevaluated(!vla, [&] { return Base::TraverseUnaryExprOrTypeTraitExpr(exprP); });
+    }
+    bool TraverseDecltypeTypeLoc(DecltypeTypeLoc loc) {
+        return unevaluated(true, [&] { return Base::TraverseDecltypeTypeLoc(loc); });
+    }
+    bool TraverseDecltypeType(DecltypeType* typeP) {
+        return unevaluated(true, [&] { return Base::TraverseDecltypeType(typeP); });
+    }
+    bool TraverseCXXNoexceptExpr(CXXNoexceptExpr* exprP) {
+        return unevaluated(true, [&] { return Base::TraverseCXXNoexceptExpr(exprP); });
+    }
+    bool TraverseCXXTypeidExpr(CXXTypeidExpr* exprP) {
+        return unevaluated(!exprP->isPotentiallyEvaluated(),
+                           [&] { return Base::TraverseCXXTypeidExpr(exprP); });
+    }
+    bool TraverseRequiresExpr(RequiresExpr* exprP) {
+        return unevaluated(true, [&] { return Base::TraverseRequiresExpr(exprP); });
+    }
+    bool TraverseIfStmt(IfStmt* stmtP);
+
+    // A use of fdP from here that only needs its declaration is no use.
+    bool needs_declaration_only(const FunctionDecl* fdP);
+
     // Walks a declaration's own parts with this walker's sink, as part of
     // a function (nested declarations fold into it).
     bool traverse_inside(Decl* declP) {
@@ -98,13 +128,26 @@ class CWalker : public RecursiveASTVisitor<CWalker> {
         return ok;
     }
 
+    // A template's text: what it names must stay declared, while what its
+    // instances call is found in the instances.
+    void names_only() { m_namesOnly = true; }
+
     CSink& sink() { return m_sink; }
 
   private:
     CUnitCollector& m_unit;
     CSink m_sink;
     int m_inFunction;
+    int m_unevaluated = 0;
+    bool m_namesOnly = false;
     std::unordered_set<const Expr*> m_callees;
+
+    template <class F> bool unevaluated(bool really, F traverse) {
+        m_unevaluated += really ? 1 : 0;
+        bool ok = traverse();
+        m_unevaluated -= really ? 1 : 0;
+        return ok;
+    }
 };
 
 class CUnitCollector {
@@ -159,13 +202,14 @@ class CUnitCollector {
         if (fdP->isDependentContext()) {
             const Decl* key = fdP->getCanonicalDecl();
             CWalker inner(*this, CSink{std::string(), &m_patternUses[key]}, 1);
+            inner.names_only();
             return inner.traverse_inside(fdP);
         }
         if (role(fdP) != Role_entity) {
             macro_decl(fdP, std::string());
             return true; // compiler-written: walked when something uses it
         }
-        std::string id = ensure_function(fdP, true);
+        std::string id = ensure_function(fdP, true, is_pure_body(fdP));
         if (id.empty())
             return true;
         macro_decl(fdP, id);
@@ -382,6 +426,49 @@ class CUnitCollector {
         return project;
     }
 
+    ASTContext& context() { return m_ctx; }
+
+    // Whether a use that is never run can do without fdP's definition:
+    // unless it is evaluated while compiling (constexpr, a deduced return
+    // type), the use needs only a declaration, and one must stay when the
+    // definition is guarded out (a member's in-class declaration, or a
+    // prototype of an external function; a static function's prototypes
+    // are guarded with it). Functions that are not entities are no use.
+    bool declaration_suffices(const FunctionDecl* fdP) {
+        if (fdP->isConstexpr())
+            return false;
+        for (const FunctionDecl* redeclP : fdP->redecls())
+            if (!redeclP->getDeclaredReturnType().isNull() &&
+                redeclP->getDeclaredReturnType()->getContainedDeducedType())
+                return false;
+        if (role(fdP) != Role_entity)
+            return true;
+        const FunctionDecl* defP = fdP->getDefinition();
+        if (!defP)
+            return true;
+        for (const FunctionDecl* redeclP : fdP->redecls()) {
+            if (redeclP == defP || redeclP->isThisDeclarationADefinition())
+                continue;
+            const auto* mdP = dyn_cast<CXXMethodDecl>(redeclP);
+            if ((mdP && !mdP->isOutOfLine()) || fdP->isExternallyVisible())
+                return true;
+        }
+        return false;
+    }
+
+    // A class whose objects are made here: its virtual functions can run.
+    void note_built(const CXXConstructorDecl* ctorP) {
+        if (!ctorP)
+            return;
+        const CXXRecordDecl* rdP = ctorP->getParent();
+        if (!rdP || !(rdP = rdP->getDefinition()) || rdP->isDependentContext() ||
+            !rdP->isDynamicClass() || rdP->isInvalidDecl() || is_local(rdP))
+            return;
+        std::string slots = ensure_class(rdP);
+        if (!slots.empty())
+            m_facts.m_built.insert(slots);
+    }
+
     // --- uses
 
     void use_function(CSink& sink, const FunctionDecl* fdP, EUseKind kind) {
@@ -400,7 +487,7 @@ class CUnitCollector {
         case Role_entity:
             break;
         }
-        std::string id = ensure_function(fdP, false);
+        std::string id = ensure_function(fdP, false, kind == Use_call && is_pure_body(fdP));
         if (id.empty())
             return;
         if (kind == Use_address) {
@@ -575,6 +662,15 @@ class CUnitCollector {
             return;
         if (const auto* vdP = dyn_cast_or_null<VarDecl>(mdP->getParent()->getLambdaContextDecl()))
             use_variable(sink, vdP);
+    }
+
+    // A pure virtual function other than a destructor, outside templates:
+    // its body runs only when called by its qualified name. (A pure
+    // destructor's body runs in every derived destructor.)
+    static bool is_pure_body(const FunctionDecl* fdP) {
+        const auto* mdP = dyn_cast<CXXMethodDecl>(fdP->getCanonicalDecl());
+        return mdP && mdP->isPure() && !isa<CXXDestructorDecl>(mdP) &&
+               !mdP->getParent()->isTemplated() && !fdP->getTemplateInstantiationPattern();
     }
 
     // The declaration whose text a function comes from: the template
@@ -902,6 +998,20 @@ class CUnitCollector {
         return false;
     }
 
+    bool class_exported(const CXXRecordDecl* rdP) {
+        if (m_unit.m_exportedDirs.empty())
+            return false;
+        SourceLocation loc = m_sm.getExpansionLoc(rdP->getLocation());
+        const FileEntry* feP = m_sm.getFileEntryForID(m_sm.getFileID(loc));
+        if (!feP)
+            return false;
+        std::string real = real_name(feP);
+        for (const std::string& dir : m_unit.m_exportedDirs)
+            if (under(real, dir))
+                return true;
+        return false;
+    }
+
     static GlobalDecl global_decl(const FunctionDecl* fdP) {
         if (const auto* ctorP = dyn_cast<CXXConstructorDecl>(fdP))
             return GlobalDecl(ctorP, Ctor_Complete);
@@ -912,20 +1022,32 @@ class CUnitCollector {
 
     // The id of a function entity, recorded on first sight; a definition
     // upgrades the record with its place.
-    std::string ensure_function(const FunctionDecl* fdP, bool defined) {
+    //
+    // A pure virtual function with a body is two entities: the virtual
+    // function, which virtual calls name and which has no body of its own
+    // (its slot calls no body), and the body ("body:" and the mangled
+    // name), which only qualified calls run (pureBody).
+    std::string ensure_function(const FunctionDecl* fdP, bool defined, bool pureBody = false) {
         const Decl* key = fdP->getCanonicalDecl();
-        auto it = m_functionIds.find(key);
-        if (it != m_functionIds.end() && (!defined || m_definedFunctions.count(key)))
+        std::unordered_map<const Decl*, std::string>& ids = pureBody ? m_bodyIds : m_functionIds;
+        std::unordered_set<const Decl*>& definedSet = pureBody ? m_definedBodies : m_definedFunctions;
+        auto it = ids.find(key);
+        if (it != ids.end() && (!defined || definedSet.count(key)))
             return it->second;
         if (fdP->isDependentContext() || fdP->getDescribedFunctionTemplate())
             return std::string();
+        if (!pureBody && is_pure_body(fdP))
+            defined = false;
         CFactEntity e;
         e.m_mangle = mangled(global_decl(fdP));
         if (e.m_mangle.empty())
             return std::string();
-        e.m_id = fdP->isExternallyVisible() ? e.m_mangle : m_unit.m_unitId + "::" + e.m_mangle;
+        e.m_id = std::string(pureBody ? "body:" : "") +
+                 (fdP->isExternallyVisible() ? e.m_mangle : m_unit.m_unitId + "::" + e.m_mangle);
         const auto* mdP = dyn_cast<CXXMethodDecl>(fdP);
-        e.m_class = mdP && mdP->isVirtual() ? "VF" : fdP->isExternallyVisible() ? "GF" : "LF";
+        e.m_class = mdP && mdP->isVirtual() && !pureBody ? "VF"
+                    : fdP->isExternallyVisible()         ? "GF"
+                                                         : "LF";
         e.m_label = label_of(fdP);
         e.m_defined = defined;
         e.m_exported = e.m_class != "LF" && exported(fdP);
@@ -937,14 +1059,14 @@ class CUnitCollector {
         else
             text_start(textP, e.m_textLine, e.m_textColumn);
         if (defined) {
-            m_definedFunctions.insert(key);
+            definedSet.insert(key);
             if (const FunctionDecl* patternP = fdP->getTemplateInstantiationPattern()) {
                 m_instances[patternP->getCanonicalDecl()].push_back(e.m_id);
                 e.m_templateKey = template_entity(patternP, e.m_id);
             }
         }
         m_facts.add_entity(e);
-        m_functionIds[key] = e.m_id;
+        ids[key] = e.m_id;
         if (e.m_class == "VF")
             ensure_address(e.m_id, fdP);
         return e.m_id;
@@ -1041,6 +1163,18 @@ class CUnitCollector {
         for (const CXXMethodDecl* mdP : rdP->methods())
             if (mdP->isVirtual() && !mdP->isImplicit() && role(mdP) == Role_entity)
                 ensure_function(mdP, false);
+        // The unit that defines the key function emits the table, which
+        // names every slot; and a class whose users lie outside the
+        // database (exported) may be built by them.
+        if (const CXXMethodDecl* keyP = m_ctx.getCurrentKeyFunction(rdP)) {
+            if (role(keyP) == Role_entity) {
+                std::string keyId = ensure_function(keyP, false);
+                if (!keyId.empty())
+                    relate(keyId, "ref", slots);
+            }
+        }
+        if (class_exported(rdP))
+            m_facts.m_built.insert(slots);
 
         CSink slotSink{slots, nullptr};
         for (const CXXBaseSpecifier& base : rdP->bases()) {
@@ -1097,6 +1231,8 @@ class CUnitCollector {
     std::unordered_map<const Decl*, std::string> m_functionIds;
     std::unordered_set<const Decl*> m_definedFunctions;
     std::unordered_map<const Decl*, std::string> m_variableIds;
+    std::unordered_map<const Decl*, std::string> m_bodyIds;
+    std::unordered_set<const Decl*> m_definedBodies;
     std::unordered_map<const CXXRecordDecl*, std::string> m_classSlots;
     std::unordered_map<const CXXRecordDecl*, std::string> m_classTypeinfo;
     std::unordered_map<const CXXRecordDecl*, CUseSet> m_systemTables;
@@ -1147,7 +1283,7 @@ bool CWalker::VisitCallExpr(CallExpr* exprP) {
     calleeP = calleeP->IgnoreParenImpCasts();
     m_callees.insert(calleeP);
     const FunctionDecl* fdP = exprP->getDirectCallee();
-    if (!fdP)
+    if (!fdP || needs_declaration_only(fdP))
         return true;
     EUseKind kind = Use_call;
     if (const auto* mdP = dyn_cast<CXXMethodDecl>(fdP)) {
@@ -1167,7 +1303,7 @@ bool CWalker::VisitCallExpr(CallExpr* exprP) {
 bool CWalker::VisitDeclRefExpr(DeclRefExpr* exprP) {
     ValueDecl* declP = exprP->getDecl();
     if (auto* fdP = dyn_cast<FunctionDecl>(declP)) {
-        if (!m_callees.count(exprP))
+        if (!m_callees.count(exprP) && !needs_declaration_only(fdP))
             m_unit.use_function(m_sink, fdP, Use_address);
     } else if (auto* vdP = dyn_cast<VarDecl>(declP)) {
         m_unit.use_variable(m_sink, vdP);
@@ -1178,7 +1314,7 @@ bool CWalker::VisitDeclRefExpr(DeclRefExpr* exprP) {
 bool CWalker::VisitMemberExpr(MemberExpr* exprP) {
     ValueDecl* declP = exprP->getMemberDecl();
     if (auto* mdP = dyn_cast<CXXMethodDecl>(declP)) {
-        if (!m_callees.count(exprP))
+        if (!m_callees.count(exprP) && !needs_declaration_only(mdP))
             m_unit.use_function(m_sink, mdP, Use_call);
     } else if (auto* vdP = dyn_cast<VarDecl>(declP)) {
         m_unit.use_variable(m_sink, vdP);
@@ -1216,13 +1352,37 @@ bool CWalker::VisitUnaryOperator(UnaryOperator* exprP) {
 }
 
 bool CWalker::VisitCXXConstructExpr(CXXConstructExpr* exprP) {
-    m_unit.use_function(m_sink, exprP->getConstructor(), Use_call);
+    m_unit.note_built(exprP->getConstructor());
+    if (!needs_declaration_only(exprP->getConstructor()))
+        m_unit.use_function(m_sink, exprP->getConstructor(), Use_call);
     return true;
 }
 
 bool CWalker::VisitCXXInheritedCtorInitExpr(CXXInheritedCtorInitExpr* exprP) {
+    m_unit.note_built(exprP->getConstructor());
     m_unit.use_function(m_sink, exprP->getConstructor(), Use_call);
     return true;
+}
+
+bool CWalker::TraverseIfStmt(IfStmt* stmtP) {
+    if (!stmtP->isConstexpr())
+        return Base::TraverseIfStmt(stmtP);
+    llvm::Optional<Stmt*> kept = stmtP->getNondiscardedCase(m_unit.context());
+    if (!kept)
+        return Base::TraverseIfStmt(stmtP);
+    Stmt* discardedP = *kept == stmtP->getThen() ? stmtP->getElse() : stmtP->getThen();
+    TraverseStmt(stmtP->getInit());
+    if (stmtP->getConditionVariableDeclStmt())
+        TraverseStmt(stmtP->getConditionVariableDeclStmt());
+    TraverseStmt(stmtP->getCond());
+    TraverseStmt(*kept);
+    return unevaluated(true, [&] { return TraverseStmt(discardedP); });
+}
+
+bool CWalker::needs_declaration_only(const FunctionDecl* fdP) {
+    if (!fdP || (m_unevaluated == 0 && !m_namesOnly))
+        return false;
+    return m_unit.declaration_suffices(fdP);
 }
 
 bool CWalker::VisitCXXBindTemporaryExpr(CXXBindTemporaryExpr* exprP) {

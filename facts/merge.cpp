@@ -13,6 +13,7 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
     if (!factsP)
         return;
     m_unitSpellings.back() = factsP->m_spellings;
+    m_built.insert(factsP->m_built.begin(), factsP->m_built.end());
     for (const auto& s : factsP->m_spellings)
         if (m_canonical.emplace(s.first, s.second).second)
             m_canonicalUnit.emplace(s.first, index);
@@ -91,6 +92,60 @@ std::string spelled_name(const std::string& label) {
     return name;
 }
 
+// A virtual function runs only on an object of its class or of a derived
+// class. A class that no unit builds, and from which no built class
+// derives, keeps its table (lopwort walks through it to derived tables) but
+// loses its slots, so that lopwort's resolution of a virtual call reaches
+// none of its functions. What the compiler needs of the class stays: its
+// slots entity, which whatever emits the table or names the type refers to.
+void CFactBase::drop_slots_of_unbuilt_classes() {
+    auto class_of = [this](const std::string& id) -> std::string {
+        auto it = m_entities.find(id);
+        return it == m_entities.end() ? std::string() : it->second.m_fact.m_class;
+    };
+    auto is_address = [](const std::string& id, const char* prefix) {
+        return id.compare(0, 3, prefix) == 0;
+    };
+    std::map<std::string, std::string> tableOfTypeinfo; // "VA:TI" -> TV
+    std::map<std::string, std::string> addressOfTable;  // TV -> "VA:TI"
+    std::map<std::string, std::vector<std::string>> baseAddresses; // "VA:TI" -> bases' "VA:"
+    for (const CFactRelation& r : m_relations) {
+        if (r.m_verb != "ref" || !is_address(r.m_dst, "VA:"))
+            continue;
+        std::string cls = class_of(r.m_src);
+        if (cls == "TV") {
+            tableOfTypeinfo[r.m_dst] = r.m_src;
+            addressOfTable[r.m_src] = r.m_dst;
+        } else if (cls == "TI") {
+            baseAddresses["VA:" + r.m_src].push_back(r.m_dst);
+        }
+    }
+    std::set<std::string> built;
+    std::vector<std::string> work;
+    for (const std::string& slots : m_built)
+        work.push_back(slots.substr(3));
+    while (!work.empty()) {
+        std::string table = work.back();
+        work.pop_back();
+        if (!built.insert(table).second)
+            continue;
+        for (const std::string& base : baseAddresses[addressOfTable[table]]) {
+            auto it = tableOfTypeinfo.find(base);
+            if (it != tableOfTypeinfo.end())
+                work.push_back(it->second);
+        }
+    }
+    std::vector<CFactRelation> kept;
+    for (const CFactRelation& r : m_relations) {
+        if (is_address(r.m_dst, "FA:") && class_of(r.m_src) == "TV" && !built.count(r.m_src)) {
+            m_relationSet.erase(r);
+            continue;
+        }
+        kept.push_back(r);
+    }
+    m_relations.swap(kept);
+}
+
 void CFactBase::add_relation(const std::string& verb, const std::string& src,
                              const std::string& dst) {
     CFactRelation r{verb, src, dst};
@@ -161,6 +216,9 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
         }
         m_order.push_back(id);
     }
+    // What a unit that did not parse builds is unknown.
+    if (m_failedUses.empty())
+        drop_slots_of_unbuilt_classes();
     std::vector<CFactRelation> relations;
     for (const CFactRelation& r : m_relations)
         if (m_entities.count(r.m_src) && m_entities.count(r.m_dst))

@@ -69,6 +69,9 @@ class CFactBase {
         std::set<std::string> m_files, m_names;
     };
     std::vector<CFailedUses> m_failedUses;
+    std::set<std::string> m_built; // slots entities of classes some unit builds
+
+    void drop_slots_of_unbuilt_classes();
 };
 
 // The name a failed unit would spell to use a function: its label less

@@ -88,6 +88,11 @@ bool write_unit_facts(const CUnitFacts& facts, const std::string& path) {
         put_field(out, w);
         out += '\n';
     }
+    for (const std::string& b : facts.m_built) {
+        out += "B";
+        put_field(out, b);
+        out += '\n';
+    }
     if (!facts.m_failure.empty()) {
         out += "X";
         put_field(out, facts.m_failure);
@@ -144,6 +149,8 @@ bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& e
             factsR.add_relation(f[1], f[2], f[3]);
         } else if (kind == "W" && f.size() == 2) {
             factsR.m_warnings.push_back(f[1]);
+        } else if (kind == "B" && f.size() == 2) {
+            factsR.m_built.insert(f[1]);
         } else if (kind == "X" && f.size() == 2) {
             factsR.m_failure = f[1];
         } else if (kind == "F" && f.size() == 2) {

@@ -48,6 +48,8 @@ struct CUnitFacts {
     std::map<std::string, CFactEntity> m_entities;
     std::set<CFactRelation> m_relations;
     std::vector<std::string> m_warnings;
+    // The slots entities ("VS:") of the classes whose objects the unit makes.
+    std::set<std::string> m_built;
     // A unit that did not parse: its first error, and what it could use:
     // the real paths of the files it includes and every name it spells.
     std::string m_failure;
