@@ -193,9 +193,15 @@ class CIdentitySwitch : public clang::PPCallbacks {
             if (wantP)
                 m_pp.appendDefMacroDirective(n.m_ii, wantP, loc);
             else if (m_pp.getMacroInfo(n.m_ii))
-                m_pp.appendMacroDirective(
-                    n.m_ii, new (m_pp.getPreprocessorAllocator()) clang::UndefMacroDirective(loc));
+                m_pp.appendMacroDirective(n.m_ii, undefine(loc));
         }
+    }
+
+    // The preprocessor's own allocator keeps the directive as long as the
+    // macro history that holds it.
+    clang::MacroDirective* undefine(clang::SourceLocation loc) {
+        void* memory = m_pp.getPreprocessorAllocator().Allocate<clang::UndefMacroDirective>();
+        return new (memory) clang::UndefMacroDirective(loc);
     }
 
     struct CName {
