@@ -276,7 +276,8 @@ TEST(FactsShapes, GuardedProgramBuildsRunsAlikeAndLosesEveryDeadFunction) {
                   "dead_noexcept:49", "dead_requires_user:51", "dead_raw:54", "dead_digits:56",
                   "dead_c_linkage:60", "Callable::dead_member:65", "operator>:66",
                   "\"operator==\":67", "dead_pair_one:5", "dead_pair_two:5",
-                  "Widget::dead_unused:12", "Keyed::dead_key:19", "dead_requires<double>:52"}))
+                  "Widget::dead_unused:12", "Keyed::dead_key:19", "dead_requires<double>:52",
+                  "dead_trailing:34"}))
         << r.out;
     EXPECT_EQ(other, std::set<std::string>{}) << r.out;
     EXPECT_EQ(p.shell(std::string(kBuild) + " && ./prog > after.txt"), 0) << r.out;

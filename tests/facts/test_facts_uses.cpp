@@ -111,9 +111,10 @@ int main() { Made m; return use(m); }
 )");
     p.unit("v.cpp");
     ASSERT_EQ(p.extract().status, 0);
-    // NeverMade::f is reached by lopwort's resolution of the virtual call
-    // to Base::f; Made's slots by its table; nothing needs Lonely's.
-    EXPECT_EQ(p.dead(), (Set{"Lonely::h:14"}));
+    // Made's slots live by its table and by the virtual call to Base::f;
+    // nothing builds a NeverMade, so the call never runs its f; nothing
+    // needs Lonely's.
+    EXPECT_EQ(p.dead(), (Set{"Lonely::h:14", "NeverMade::f:12"}));
     std::string ta = p.facts();
     EXPECT_NE(ta.find("CVF _Z3useRK4Base _ZNK4Base1fEv"), std::string::npos);
     EXPECT_NE(ta.find("ref _ZTI4Made VA:_ZTI4Base"), std::string::npos);
@@ -203,6 +204,142 @@ TEST(FactsUses, InlineFunctionsOfHeadersAreOneEntityAcrossUnits) {
     std::string ta = p.facts();
     EXPECT_NE(ta.find("$INSTANCE _Z6sharedv GF"), std::string::npos);
     EXPECT_EQ(ta.find("$INSTANCE _Z6sharedv GF"), ta.rfind("$INSTANCE _Z6sharedv GF"));
+}
+
+} // namespace
+
+namespace {
+
+// What the compiler never runs is no use: operands that are never
+// evaluated, classes that nothing builds, bodies of pure virtual functions.
+// Next to each a live twin that one of the exceptions keeps.
+const char* g_neverHeader = R"(#pragma once
+#include <cstdio>
+#include <memory>
+#include <typeinfo>
+int unevaluated_sizeof();
+int unevaluated_decltype();
+int unevaluated_noexcept();
+int live_called();
+struct Plain { int x; };
+Plain unevaluated_typeid();
+int discarded_branch();
+int discarded_in_template();
+void noexcept_user() noexcept(noexcept(unevaluated_noexcept()));
+template <class T> int branchy(T) {
+    if constexpr (sizeof(T) == 1)
+        return discarded_in_template();
+    else
+        return 2;
+}
+struct Shape {
+    virtual ~Shape();
+    virtual int area() const = 0;
+    virtual const char* name() const;
+};
+struct Square : Shape { int area() const override; const char* name() const override; };
+struct Ghost : Shape { int area() const override; const char* name() const override; };
+struct Named : Shape { int area() const override; };
+struct Keyed : Shape { const char* name() const override; int area() const override; };
+struct Mid : Shape { int area() const override; };
+struct Leaf : Mid {};
+struct Circle : Shape { int area() const override; };
+struct Abstract {
+    virtual int run() = 0;
+    virtual int stop() = 0;
+    virtual ~Abstract() = 0;
+};
+struct Impl : Abstract { int run() override; int stop() override; };
+)";
+
+const char* g_neverSource = R"(#include "never.h"
+int unevaluated_sizeof() { return 1; }
+int unevaluated_decltype() { return 2; }
+int unevaluated_noexcept() { return 3; }
+int live_called() { return 4; }
+Plain unevaluated_typeid() { return Plain{5}; }
+int discarded_branch() { return 6; }
+int discarded_in_template() { return 7; }
+void noexcept_user() noexcept(noexcept(unevaluated_noexcept())) { std::puts("noexcept"); }
+auto deduced_in_decltype() { return 8; }
+constexpr int constant_in_assert() { return 9; }
+static_assert(constant_in_assert() == 9);
+static int only_defined_here() { return 10; }
+int evaluate_all() {
+    int r = live_called();
+    r += sizeof(unevaluated_sizeof());
+    decltype(unevaluated_decltype()) d = 1;
+    decltype(deduced_in_decltype()) e = 2;
+    r += sizeof(only_defined_here());
+    r += typeid(unevaluated_typeid()).name()[0] != 0;
+    if constexpr (sizeof(int) == 1)
+        r += discarded_branch();
+    r += branchy(5);
+    noexcept_user();
+    return r + d + e;
+}
+Shape::~Shape() {}
+const char* Shape::name() const { return "shape"; }
+int Square::area() const { return 4; }
+const char* Square::name() const { return "square"; }
+int Ghost::area() const { return 100; }
+const char* Ghost::name() const { return "ghost"; }
+int Named::area() const { return 50; }
+const char* Keyed::name() const { return "keyed"; }
+int Keyed::area() const { return 60; }
+int Mid::area() const { return 9; }
+int Circle::area() const { return 3; }
+int Abstract::run() { return 11; }
+int Abstract::stop() { return 12; }
+Abstract::~Abstract() {}
+int Impl::run() { return 1; }
+int Impl::stop() { return Abstract::stop(); }
+)";
+
+const char* g_neverMain = R"(#include "never.h"
+int evaluate_all();
+static int area_of(const Shape& s) { return s.area(); }
+int main(int argc, char**) {
+    Square sq;
+    Leaf leaf;
+    auto circle = std::make_unique<Circle>();
+    const Shape* shapes[] = {&sq, &leaf, circle.get()};
+    int total = 0;
+    for (const Shape* s : shapes)
+        total += area_of(*s) + s->name()[0];
+    bool isNamed = typeid(*shapes[0]) == typeid(Named);
+    // Never taken: the key function is called, so its unit emits Keyed's
+    // table, which names every slot.
+    if (argc > 100)
+        std::puts(static_cast<const Keyed*>(shapes[0])->Keyed::name());
+    Impl impl;
+    Abstract& a = impl;
+    std::printf("%d %d %d %d %d\n", evaluate_all(), total, isNamed, a.run(), a.stop());
+    return 0;
+}
+)";
+
+TEST(FactsUses, WhatNeverRunsIsNoUseAndTheGuardedProgramStillBuilds) {
+    FactsProject p;
+    p.file("never.h", g_neverHeader);
+    p.file("never.cpp", g_neverSource);
+    p.file("main.cpp", g_neverMain);
+    p.unit("never.cpp", {"-std=c++17", "-c", "never.cpp", "-o", "never.o"});
+    p.unit("main.cpp", {"-std=c++17", "-c", "main.cpp", "-o", "main.o"});
+    const char* build = "g++ -std=c++17 -c never.cpp -o never.o && "
+                        "g++ -std=c++17 -c main.cpp -o main.o && g++ never.o main.o -o prog";
+    ASSERT_EQ(p.shell(std::string(build) + " && ./prog > before.txt"), 0);
+    ASSERT_EQ(p.extract().status, 0);
+    Set dead = {"unevaluated_sizeof:2", "unevaluated_decltype:3", "unevaluated_noexcept:4",
+                "unevaluated_typeid:6",  "discarded_branch:7",     "discarded_in_template:8",
+                "Ghost::area:31",        "Ghost::name:32",         "Abstract::run:38"};
+    EXPECT_EQ(p.dead(), dead);
+    RunResult r = runLopwort({"-u", "-p", p.dir, p.dir + "/facts.ta"});
+    EXPECT_NE(r.out.find(std::to_string(dead.size()) + " lines of code #ifdef'd out"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(p.shell(std::string(build) + " && ./prog > after.txt"), 0) << r.out;
+    EXPECT_EQ(readFile(p.dir + "/before.txt"), readFile(p.dir + "/after.txt"));
 }
 
 } // namespace
