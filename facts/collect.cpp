@@ -164,6 +164,12 @@ class CUnitCollector {
     void run() {
         CWalker top(*this, CSink{m_keepRoot, nullptr}, 0);
         top.TraverseDecl(m_ctx.getTranslationUnitDecl());
+        // A template whose text nothing here instantiates is a function of
+        // its own, dead unless something names it (the merge drops it when
+        // another unit instantiates the template).
+        for (const auto& p : m_patternDefs)
+            if (!m_instances.count(p.first))
+                m_patternIds[p.first] = ensure_pattern(p.second);
         // A template's text stays while any function made from it lives, or
         // for good when nothing here instantiates it; what the text names
         // (resolved names, and templates named in constant expressions
@@ -184,8 +190,11 @@ class CUnitCollector {
         for (auto& p : m_patternUses) {
             auto made = m_instances.find(p.first);
             if (made == m_instances.end()) {
+                auto pattern = m_patternIds.find(p.first);
+                const std::string& owner =
+                    pattern != m_patternIds.end() ? pattern->second : m_keepRoot;
                 for (const CUse& u : p.second)
-                    relate(m_keepRoot, u.m_verb, u.m_dst);
+                    relate(owner, u.m_verb, u.m_dst);
                 continue;
             }
             for (const std::string& instance : made->second)
@@ -203,6 +212,8 @@ class CUnitCollector {
             const Decl* key = fdP->getCanonicalDecl();
             CWalker inner(*this, CSink{std::string(), &m_patternUses[key]}, 1);
             inner.names_only();
+            if (may_stand_alone(fdP))
+                m_patternDefs[key] = fdP;
             return inner.traverse_inside(fdP);
         }
         if (role(fdP) != Role_entity) {
@@ -228,6 +239,33 @@ class CUnitCollector {
         else if (fdP->isOverloadedOperator())
             m_definedByName[fdP->getDeclName().getAsString()].push_back(id);
         return true;
+    }
+
+    // A template's definition that lopwort may report and guard as a
+    // function of its own when nothing instantiates it: the project's, with
+    // a body written out, not inside a function, not written by a macro,
+    // not one that shapes its class, alone on its first line.
+    bool may_stand_alone(const FunctionDecl* fdP) {
+        return !fdP->isDefaulted() && !fdP->isDeleted() && !fdP->isLateTemplateParsed() &&
+               is_project(fdP->getLocation()) && !fold_context(fdP) && !is_lambda_member(fdP) &&
+               !fdP->getBeginLoc().isMacroID() && !shapes_class(fdP) && !shares_first_line(fdP) &&
+               (fdP->getDescribedFunctionTemplate() || isa<CXXMethodDecl>(fdP));
+    }
+
+    std::string ensure_pattern(const FunctionDecl* defP) {
+        CFactEntity e;
+        e.m_id = "P" + template_suffix(defP);
+        e.m_class = defP->isExternallyVisible() ? "GF" : "LF";
+        e.m_label = defP->getQualifiedNameAsString();
+        e.m_defined = true;
+        e.m_exported = exported(defP);
+        if (!place_of(defP, e.m_file, e.m_line, e.m_endLine))
+            return m_keepRoot;
+        text_start(defP, e.m_textLine, e.m_textColumn);
+        m_facts.add_entity(e);
+        if (const IdentifierInfo* nameP = defP->getDeclName().getAsIdentifierInfo())
+            m_definedByName[nameP->getName().str()].push_back(e.m_id);
+        return e.m_id;
     }
 
     // Constructors, destructors and assignment operators written in the
@@ -441,7 +479,11 @@ class CUnitCollector {
             if (!redeclP->getDeclaredReturnType().isNull() &&
                 redeclP->getDeclaredReturnType()->getContainedDeducedType())
                 return false;
-        if (role(fdP) != Role_entity)
+        if (const FunctionDecl* patternP = fdP->getTemplateInstantiationPattern())
+            fdP = patternP; // the template's own declarations are what stays
+        else if (role(fdP) != Role_entity)
+            return true;
+        if (!is_project(fdP->getLocation()))
             return true;
         const FunctionDecl* defP = fdP->getDefinition();
         if (!defP)
@@ -487,6 +529,11 @@ class CUnitCollector {
         case Role_entity:
             break;
         }
+        // A specialization that nothing here defines needs its template's
+        // text, which is a function of its own while nothing instantiates it.
+        if (!fdP->isDefined())
+            if (const FunctionDecl* patternP = fdP->getTemplateInstantiationPattern())
+                emit(sink, "call", "P" + template_suffix(patternP));
         std::string id = ensure_function(fdP, false, kind == Use_call && is_pure_body(fdP));
         if (id.empty())
             return;
@@ -510,6 +557,9 @@ class CUnitCollector {
                 for (const FunctionDecl* specP : templP->specializations())
                     if (specP->isDefined())
                         use_function(sink, specP, Use_call);
+                if (const FunctionDecl* patternP = templP->getTemplatedDecl())
+                    if (patternP->isDefined())
+                        emit(sink, "call", "P" + template_suffix(patternP));
             } else if (const auto* fdP = dyn_cast<FunctionDecl>(declP)) {
                 if (!fdP->isDependentContext())
                     use_function(sink, fdP, Use_call);
@@ -1085,17 +1135,22 @@ class CUnitCollector {
         return fa;
     }
 
-    std::string template_entity(const FunctionDecl* patternP, const std::string& instanceId) {
+    // ":FILE:LINE:COLUMN:NAME" of a template's text, the same in every unit
+    // that includes it: "T" before it names the template of instances,
+    // "P" its text as a function when nothing instantiates it.
+    std::string template_suffix(const FunctionDecl* patternP) {
         const FunctionDecl* textP = patternP->getDefinition() ? patternP->getDefinition() : patternP;
-        // Named by where the template's text starts, which is the same in
-        // every unit that includes it.
         SourceLocation loc = m_sm.getExpansionLoc(textP->getLocation());
         const FileEntry* feP = m_sm.getFileEntryForID(m_sm.getFileID(loc));
+        return ":" + (feP ? real_name(feP) : std::string()) + ":" +
+               std::to_string(m_sm.getExpansionLineNumber(loc)) + ":" +
+               std::to_string(m_sm.getExpansionColumnNumber(loc)) + ":" +
+               patternP->getNameAsString();
+    }
+
+    std::string template_entity(const FunctionDecl* patternP, const std::string& instanceId) {
         std::string name = patternP->getQualifiedNameAsString();
-        std::string id = "T:" + (feP ? real_name(feP) : std::string()) + ":" +
-                         std::to_string(m_sm.getExpansionLineNumber(loc)) + ":" +
-                         std::to_string(m_sm.getExpansionColumnNumber(loc)) + ":" +
-                         patternP->getNameAsString();
+        std::string id = "T" + template_suffix(patternP);
         if (!m_facts.m_entities.count(id)) {
             CFactEntity e;
             e.m_id = id;
@@ -1237,6 +1292,8 @@ class CUnitCollector {
     std::unordered_map<const CXXRecordDecl*, std::string> m_classTypeinfo;
     std::unordered_map<const CXXRecordDecl*, CUseSet> m_systemTables;
     std::map<const Decl*, CUseSet> m_patternUses;
+    std::map<const Decl*, const FunctionDecl*> m_patternDefs; // templates' texts
+    std::map<const Decl*, std::string> m_patternIds;
     std::unordered_map<const Decl*, std::vector<std::string>> m_instances;
     std::unordered_set<const DeclContext*> m_siblingsDone;
     std::set<std::string> m_probedNames;

@@ -201,6 +201,12 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
             m_entities.erase(id);
             continue;
         }
+        // A template's text stands as a function only where no unit made
+        // an instance of it.
+        if (id.compare(0, 2, "P:") == 0 && m_entities.count("T" + id.substr(1))) {
+            m_entities.erase(id);
+            continue;
+        }
         if (e.m_class == "VF" && !e.m_defined) {
             m_entities[id].m_fact.m_line = 0;
             m_entities[id].m_fact.m_endLine = 0;

@@ -211,7 +211,8 @@ TEST(FactsUses, InlineFunctionsOfHeadersAreOneEntityAcrossUnits) {
 namespace {
 
 // What the compiler never runs is no use: operands that are never
-// evaluated, classes that nothing builds, bodies of pure virtual functions.
+// evaluated, classes that nothing builds, bodies of pure virtual functions,
+// templates that no unit instantiates.
 // Next to each a live twin that one of the exceptions keeps.
 const char* g_neverHeader = R"(#pragma once
 #include <cstdio>
@@ -250,6 +251,20 @@ struct Abstract {
     virtual ~Abstract() = 0;
 };
 struct Impl : Abstract { int run() override; int stop() override; };
+template <class T> T twice(T x) { return x + x; }
+template <class T> T never_made(T x) { return x * 3; }
+template <class T> T made_in_main_only(T x) { return x - 1; }
+template <class T> struct Box {
+    T v;
+    T get() const { return v; }
+    T unused() const { return v + v; }
+    void out_of_line();
+};
+template <class T> void Box<T>::out_of_line() {}
+template <class T> int named_in_decltype(T) { return 1; }
+template <class T> struct Kept {
+    int all_made() const { return 5; }
+};
 )";
 
 const char* g_neverSource = R"(#include "never.h"
@@ -297,6 +312,7 @@ int Impl::stop() { return Abstract::stop(); }
 )";
 
 const char* g_neverMain = R"(#include "never.h"
+template struct Kept<int>;
 int evaluate_all();
 static int area_of(const Shape& s) { return s.area(); }
 int main(int argc, char**) {
@@ -315,6 +331,9 @@ int main(int argc, char**) {
     Impl impl;
     Abstract& a = impl;
     std::printf("%d %d %d %d %d\n", evaluate_all(), total, isNamed, a.run(), a.stop());
+    Box<int> b{2};
+    decltype(named_in_decltype(1)) x = 3;
+    std::printf("%d %d %d\n", twice(b.get()), x, made_in_main_only(4));
     return 0;
 }
 )";
@@ -332,7 +351,8 @@ TEST(FactsUses, WhatNeverRunsIsNoUseAndTheGuardedProgramStillBuilds) {
     ASSERT_EQ(p.extract().status, 0);
     Set dead = {"unevaluated_sizeof:2", "unevaluated_decltype:3", "unevaluated_noexcept:4",
                 "unevaluated_typeid:6",  "discarded_branch:7",     "discarded_in_template:8",
-                "Ghost::area:31",        "Ghost::name:32",         "Abstract::run:38"};
+                "Ghost::area:31",        "Ghost::name:32",         "Abstract::run:38",
+                "never_made:39",         "Box::unused:44",         "Box::out_of_line:47"};
     EXPECT_EQ(p.dead(), dead);
     RunResult r = runLopwort({"-u", "-p", p.dir, p.dir + "/facts.ta"});
     EXPECT_NE(r.out.find(std::to_string(dead.size()) + " lines of code #ifdef'd out"),
