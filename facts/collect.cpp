@@ -11,6 +11,11 @@
 //   needs the table (constructors, destructors, run-time type uses) keeps
 //   all of them through a slots entity ("VS"), besides the table and type
 //   information facts that lopwort's own virtual-call resolution follows.
+// And what the compiler never runs is no use: names in operands that are
+// never evaluated, the slots of classes that nothing builds (dropped at the
+// merge), the body of a pure virtual function through a virtual call, and
+// a template's text that nothing instantiates, which becomes a function of
+// its own.
 #include "collect.h"
 
 #include <clang/AST/ASTContext.h>
