@@ -363,3 +363,32 @@ TEST(FactsUses, WhatNeverRunsIsNoUseAndTheGuardedProgramStillBuilds) {
 }
 
 } // namespace
+
+namespace {
+
+// The facts behind those rules, on one unit: the pure function's body is an
+// entity of its own, the unbuilt class's table keeps no slots, and the
+// template nobody instantiates stands at its text.
+TEST(FactsUses, FactsOfPureBodiesUnbuiltClassesAndUninstantiatedTemplates) {
+    FactsProject p;
+    p.file("t.cpp", R"(struct B { virtual int f() const = 0; virtual ~B() {} };
+int B::f() const { return 0; }
+struct Built : B { int f() const override { return 1; } };
+struct Unbuilt : B { int f() const override; };
+int Unbuilt::f() const { return 2; }
+template <class T> int tmpl(T) { return 3; }
+int main() { Built b; const B& r = b; return r.f(); }
+)");
+    p.unit("t.cpp");
+    ASSERT_EQ(p.extract().status, 0);
+    EXPECT_EQ(p.dead(), (Set{"B::f:2", "Unbuilt::f:5", "tmpl:6"}));
+    std::string ta = p.facts();
+    EXPECT_NE(ta.find("$INSTANCE body:_ZNK1B1fEv GF"), std::string::npos) << ta;
+    EXPECT_NE(ta.find("$INSTANCE _ZNK1B1fEv VF"), std::string::npos);
+    EXPECT_NE(ta.find("ref _ZTV5Built FA:_ZNK5Built1fEv"), std::string::npos);
+    EXPECT_EQ(ta.find("ref _ZTV7Unbuilt FA:"), std::string::npos);
+    EXPECT_NE(ta.find("ref _ZTV7Unbuilt VA:_ZTI7Unbuilt"), std::string::npos);
+    EXPECT_NE(ta.find("$INSTANCE P:" + p.dir + "/t.cpp:6:24:tmpl GF"), std::string::npos) << ta;
+}
+
+} // namespace
