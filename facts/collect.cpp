@@ -563,7 +563,7 @@ class CUnitCollector {
                     if (specP->isDefined())
                         use_function(sink, specP, Use_call);
                 if (const FunctionDecl* patternP = templP->getTemplatedDecl())
-                    if (patternP->isDefined())
+                    if (patternP->isDefined() && is_project(patternP->getLocation()))
                         emit(sink, "call", "P" + template_suffix(patternP));
             } else if (const auto* fdP = dyn_cast<FunctionDecl>(declP)) {
                 if (!fdP->isDependentContext())
