@@ -261,7 +261,7 @@ class CUnitCollector {
         CFactEntity e;
         e.m_id = "P" + template_suffix(defP);
         e.m_class = defP->isExternallyVisible() ? "GF" : "LF";
-        e.m_label = defP->getQualifiedNameAsString();
+        e.m_label = label_of(defP);
         e.m_defined = true;
         e.m_exported = exported(defP);
         if (!place_of(defP, e.m_file, e.m_line, e.m_endLine))
