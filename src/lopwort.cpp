@@ -26,6 +26,7 @@ int g_stripped = 0;
 int g_dead_functions = 0;
 int g_failed = 0;
 int g_updated = 0;
+int g_unwritten = 0;
 int g_skipped = 0;
 int g_skipped_files = 0;
 
@@ -55,6 +56,8 @@ static void printSummary() {
         printf("%d functions had no known boundaries\n", g_failed);
     if (g_updated != 0)
         printf("%d files updated\n", g_updated);
+    if (g_unwritten != 0)
+        printf("%d files could not be written\n", g_unwritten);
     if (g_skipped != 0)
         printf("%d functions %d files not updated because not under %s\n", g_skipped,
                g_skipped_files, g_underpathP ? g_underpathP : "(null)");
@@ -146,5 +149,7 @@ int lopwort_main(int argc, const char** argv) {
 
     find_dead(taFileP);
     printSummary();
-    return 0;
+    // A rewrite that failed left its file as it was; a script must not
+    // take the run for a success.
+    return g_unwritten != 0 ? 5 : 0;
 }

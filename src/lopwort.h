@@ -23,6 +23,7 @@ extern int g_stripped;
 extern int g_dead_functions;
 extern int g_failed;
 extern int g_updated;
+extern int g_unwritten; // files whose rewrite failed
 extern int g_skipped;
 extern int g_skipped_files;
 

@@ -997,6 +997,7 @@ void update_source() {
         oP->readP = &s_loadedStat;
     if (!out_open(oP, outNameP, 0666)) {
         report_cant_write(outNameP, oP->err);
+        ++g_unwritten;
     } else {
         int linesBefore = g_lines_code;
         if (g_mode == Read_source) {
@@ -1010,6 +1011,7 @@ void update_source() {
         }
         if (!out_commit(oP)) {
             report_cant_write(outNameP, oP->err);
+            ++g_unwritten;
             g_lines_code = linesBefore; // none of them were guarded after all
         }
     }
