@@ -35,6 +35,13 @@ static void put_field(std::string& out, const std::string& s) {
     }
 }
 
+// A record of one field: its kind letter and the value.
+static void put_record(std::string& out, char kind, const std::string& value) {
+    out += kind;
+    put_field(out, value);
+    out += '\n';
+}
+
 static std::vector<std::string> split_fields(const std::string& line) {
     std::vector<std::string> fields(1);
     for (size_t i = 0; i < line.size(); ++i) {
@@ -83,31 +90,16 @@ bool write_unit_facts(const CUnitFacts& facts, const std::string& path) {
         put_field(out, r.m_dst);
         out += '\n';
     }
-    for (const std::string& w : facts.m_warnings) {
-        out += "W";
-        put_field(out, w);
-        out += '\n';
-    }
-    for (const std::string& b : facts.m_built) {
-        out += "B";
-        put_field(out, b);
-        out += '\n';
-    }
-    if (!facts.m_failure.empty()) {
-        out += "X";
-        put_field(out, facts.m_failure);
-        out += '\n';
-    }
-    for (const std::string& f : facts.m_files) {
-        out += "F";
-        put_field(out, f);
-        out += '\n';
-    }
-    for (const std::string& n : facts.m_names) {
-        out += "N";
-        put_field(out, n);
-        out += '\n';
-    }
+    for (const std::string& w : facts.m_warnings)
+        put_record(out, 'W', w);
+    for (const std::string& b : facts.m_built)
+        put_record(out, 'B', b);
+    if (!facts.m_failure.empty())
+        put_record(out, 'X', facts.m_failure);
+    for (const std::string& f : facts.m_files)
+        put_record(out, 'F', f);
+    for (const std::string& n : facts.m_names)
+        put_record(out, 'N', n);
     FILE* f = fopen(path.c_str(), "wb");
     if (!f)
         return false;
