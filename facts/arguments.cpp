@@ -21,8 +21,10 @@ static bool is_dependency_option(const std::string& a, bool& takesValueR) {
                                             a.compare(0, 3, "-MQ") == 0));
 }
 
+const char kRevealGuards[] = "-D_DEAD_";
+
 std::vector<std::string> preprocessor_arguments(const CCompileCommand& cmd) {
-    std::vector<std::string> out{cmd.m_compiler, "-E", "-ftabstop=1"};
+    std::vector<std::string> out{cmd.m_compiler, "-E", "-ftabstop=1", kRevealGuards};
     const std::vector<std::string>& args = cmd.m_arguments;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -102,7 +104,7 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
     llvm::opt::InputArgList parsed =
         table.ParseArgs(argv, missingIndex, missingCount, 0, opts::CLOption | opts::NoDriverOption);
 
-    std::vector<std::string> out{clangPath};
+    std::vector<std::string> out{clangPath, kRevealGuards};
     bool useDefaults = defaultsP && defaultsP->m_known;
     // The driver picks the language by extension alone; the compiler also
     // by its name (g++ compiles a .c file as C++).

@@ -12,14 +12,20 @@
 #include <string>
 #include <vector>
 
-// The recorded compiler, "-E", "-ftabstop=1" and the recorded arguments less
-// those that lopwort drops for its own preprocessor run (-c, -g…, -S, -C…,
+// Every unit is read with _DEAD_ defined: the functions that an earlier
+// lopwort run guarded out are then part of it, at their lines on disk, as
+// lopwort's own run sees a file that holds guards. A refresh of a guarded
+// tree thus finds the guarded functions that are used again.
+extern const char kRevealGuards[];
+
+// The recorded compiler, "-E", "-ftabstop=1", "-D_DEAD_" and the recorded
+// arguments less those that lopwort drops for its own preprocessor run (-c, -g…, -S, -C…,
 // -P…, -o and its file), and less the dependency-file options, which would
 // overwrite the build's files.
 std::vector<std::string> preprocessor_arguments(const CCompileCommand& cmd);
 
-// A clang driver command line for parsing the unit: clangPath first, the
-// recorded arguments less output, dependency, precompiled-header and unknown
+// A clang driver command line for parsing the unit: clangPath first,
+// "-D_DEAD_", the recorded arguments less output, dependency, precompiled-header and unknown
 // options, then -fsyntax-only, no warnings and the resource directory. With
 // the compiler's defaults (defaultsP may be null), the unit is parsed in the
 // compiler's language, default standard and include directories. Options

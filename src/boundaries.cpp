@@ -19,6 +19,7 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 boundaryT* g_boundariesP = nullptr;
 int g_boundaries = 0;
@@ -33,6 +34,11 @@ int g_max_args = -1;
 // tab counts as one column so that columns are byte positions in the line.
 static char s_preprocess[] = "-E";
 static char s_tabstop[] = "-ftabstop=1";
+// Added for a file that holds the guards of an earlier run: with _DEAD_
+// defined the guarded functions are compiled in, at their lines on disk, so
+// that their extents are found again. It is not part of the recorded
+// command, so the header of the rewritten file never makes it a condition.
+static char s_revealGuards[] = "-D_DEAD_";
 
 static int isSeparator(int c) {
     switch (c) {
@@ -285,6 +291,17 @@ int establish_boundaries(CEntityInstance* eP) {
     }
     // The exit status decides nothing: whatever text the preprocessor wrote
     // before failing has been scanned, and its records stand.
-    call_cc(g_argsPP);
+    if (!loaded_source_holds_guards()) {
+        call_cc(g_argsPP);
+        return g_boundaries;
+    }
+    std::vector<char*> argv;
+    for (char** argPP = g_argsPP; *argPP != nullptr; ++argPP) {
+        argv.push_back(*argPP);
+        if (*argPP == s_tabstop)
+            argv.push_back(s_revealGuards);
+    }
+    argv.push_back(nullptr);
+    call_cc(argv.data());
     return g_boundaries;
 }

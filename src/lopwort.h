@@ -41,6 +41,19 @@ extern int g_changed;
 int load_source();
 void strip_source();
 void update_source();
+// Whether the text load_source read last holds the header or a guard of an
+// earlier run.
+bool loaded_source_holds_guards();
+
+// Where a file lies against the -p directory: under it (by its spelling, or
+// by its real path under the directory's real path), outside it, or under
+// it by its spelling but outside it through a link, which a source mode
+// never writes through.
+enum placeE { Place_inside, Place_outside, Place_through_link };
+placeE where_is(const char* pathP);
+// Writes the "** " line of a file left untouched because it lies outside
+// the -p directory through a link.
+void report_outside(const char* nameP);
 
 // Runs the whole analysis on one fact file; null reads standard input.
 void find_dead(const char* filenameP);

@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_set>
 #include <vector>
 
@@ -91,6 +94,40 @@ std::vector<std::string> shared_settings() {
     return common;
 }
 
+// The strip mode for the files under the directory that hold no dead
+// function now: the guards of an earlier run may still hide functions that
+// are live again, so every such file that holds them is stripped and
+// written back, without a header when nothing in it is dead.
+void strip_unguarded_files(const std::unordered_set<std::string>& handled) {
+    const char* lastP = nullptr;
+    for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
+        if (lastP != nullptr && samePath(eP->m_fullpathP, lastP))
+            continue;
+        lastP = eP->m_fullpathP;
+        if (handled.count(lastP) != 0)
+            continue;
+        placeE place = where_is(lastP);
+        struct stat st;
+        // Files that are not there or cannot be read are no concern of a
+        // run that has nothing to do in them.
+        if (place == Place_outside || stat(lastP, &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_size == 0 || access(lastP, R_OK) != 0)
+            continue;
+        g_filenameP = lastP;
+        g_changed = 0;
+        forgetFile();
+        if (load_source() != 0 || !loaded_source_holds_guards())
+            continue;
+        if (place == Place_through_link) {
+            report_outside(lastP);
+            ++g_skipped_files;
+            continue;
+        }
+        update_source();
+    }
+    g_changed = 0;
+}
+
 } // namespace
 
 int test_template(CEntityInstance* eP) {
@@ -136,6 +173,8 @@ void report_dead() {
     // The first function, live or dead, of the path met last.
     CEntityInstance* runP = nullptr;
     liveLinesT live;
+    // The files that hold dead functions.
+    std::unordered_set<std::string> handled;
     if (g_mode == Strip_source || g_mode == Write_source || g_mode == Update_source)
         use_shared_settings(shared_settings());
 
@@ -152,8 +191,11 @@ void report_dead() {
             load_failed = 1;
             records = -1;
             forgetFile();
-            skip = g_underpathP != nullptr &&
-                   strncmp(g_filenameP, g_underpathP, static_cast<size_t>(g_underpath_lth)) != 0;
+            placeE place = where_is(g_filenameP);
+            skip = place != Place_inside;
+            if (place == Place_through_link)
+                report_outside(g_filenameP);
+            handled.insert(g_filenameP);
             const char* textP = nullptr;
             if (skip) {
                 ++g_skipped_files;
@@ -251,4 +293,6 @@ void report_dead() {
         }
     }
     update_source();
+    if (g_mode == Strip_source)
+        strip_unguarded_files(handled);
 }

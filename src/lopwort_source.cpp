@@ -25,6 +25,11 @@
 char* g_sourceP = nullptr;
 int g_source_lth = 0;
 
+void report_outside(const char* nameP) {
+    fprintf(stderr, "** %s lies outside %s through a link: left untouched\n", nameP,
+            g_underpathP);
+}
+
 namespace {
 
 // The beginnings of what an earlier run wrote: header, start and end guard.
@@ -44,10 +49,14 @@ char* s_loadedP = nullptr;
 // over one deleted, replaced or edited since would bring it back or lose
 // what was done to it.
 struct stat s_loadedStat;
+// Whether the text as read held the header or a guard of an earlier run.
+bool s_heldGuards = false;
 
 // The error of a file that is no longer the one read; errno values are
 // positive.
 const int kChangedSinceRead = -1;
+// The error of a write whose target lies outside the -p directory.
+const int kOutsideDirectory = -2;
 
 // The boundary records describe the file as it is on disk, but stripping
 // changes the text in memory. When stripping took something out, s_readP
@@ -138,6 +147,82 @@ char* follow_links(const char* nameP) {
     return nullptr;
 }
 
+// ----------------------------------------------------------- confinement ---
+
+// -p confines rewriting to a directory, and a link inside it may lead out of
+// it (a vendored library linked in, a shared source tree). What a rewrite
+// would write is therefore judged by its real path.
+
+// The real path of what pathP names: realpath's for a path that exists;
+// for one that does not (a copy about to be made), that of its directory
+// followed by its last component. Empty when neither resolves.
+std::string real_location(const char* pathP) {
+    std::string real;
+    if (char* bufP = realpath(pathP, nullptr)) {
+        real = bufP;
+        free(bufP);
+        return real;
+    }
+    const char* slashP = strrchr(pathP, '/');
+    std::string dir = slashP == nullptr  ? std::string(".")
+                      : slashP == pathP ? std::string("/")
+                                         : std::string(pathP, static_cast<size_t>(slashP - pathP));
+    if (char* bufP = realpath(dir.c_str(), nullptr)) {
+        real = bufP;
+        free(bufP);
+        if (real.back() != '/')
+            real += '/';
+        real += slashP != nullptr ? slashP + 1 : pathP;
+    }
+    return real;
+}
+
+// The real path of the -p directory. -p is a prefix of paths, so when it
+// names no directory the real path of the directory it lies in, with its
+// last component, is a prefix too.
+struct rootT {
+    std::string given;
+    std::string real;
+    bool directory = false;
+};
+
+const rootT& confinement_root() {
+    static rootT s_root;
+    static bool s_known = false;
+    if (!s_known || s_root.given != g_underpathP) {
+        s_root.given = g_underpathP;
+        struct stat st;
+        s_root.directory = stat(g_underpathP, &st) == 0 && S_ISDIR(st.st_mode);
+        s_root.real = real_location(g_underpathP);
+        if (s_root.real.empty())
+            s_root.real = s_root.given;
+        else if (!s_root.directory && s_root.given.back() == '/')
+            s_root.real += '/';
+        s_known = true;
+    }
+    return s_root;
+}
+
+bool under_root(const std::string& real) {
+    const rootT& root = confinement_root();
+    if (real.compare(0, root.real.size(), root.real) != 0)
+        return false;
+    return !root.directory || real.size() == root.real.size() || root.real == "/" ||
+           real[root.real.size()] == '/';
+}
+
+// Whether writing to nameP, its links followed, stays inside the directory.
+bool writes_inside(const char* nameP) {
+    if (g_underpathP == nullptr)
+        return true;
+    char* targetP = follow_links(nameP);
+    if (targetP == nullptr)
+        return true; // a loop of links: the write itself fails and says so
+    std::string real = real_location(targetP);
+    xfree1(reinterpret_cast<void**>(&targetP));
+    return real.empty() || under_root(real);
+}
+
 void out_discard(outputT* oP) {
     if (oP->fd >= 0)
         close(oP->fd);
@@ -174,6 +259,14 @@ bool out_open(outputT* oP, const char* nameP, mode_t newMode) {
     if (oP->targetP == nullptr) {
         oP->err = errno;
         return false;
+    }
+    if (g_underpathP != nullptr) {
+        std::string real = real_location(oP->targetP);
+        if (!real.empty() && !under_root(real)) {
+            oP->err = kOutsideDirectory;
+            out_discard(oP);
+            return false;
+        }
     }
     if (oP->readP != nullptr && (oP->err = still_the_file_read(oP->targetP, oP->readP)) != 0) {
         out_discard(oP);
@@ -742,30 +835,20 @@ bool guardable(const boundaryT* bP) {
            (bP->lineno[1] == bP->lineno[0] && bP->character[1] > bP->character[0]);
 }
 
-// Writes g_sourceP with a guard pair around every dead record. Positions
-// are found by walking the text as read; after stripping they are carried
-// over to the stripped text through the map.
-struct guardWriterT {
-    outputT* oP;
-    const char* stampP;
-    const char* dateP;
-    size_t done = 0; // bytes of g_sourceP written so far
+// Where the guards of g_sourceP go: a pair around every dead record whose
+// start and end can be placed. Positions are found by walking the text as
+// read; after stripping they are carried over to the stripped text through
+// the map. The plan is made before anything is written, so that a file that
+// gets no guard at all can be given back without a header.
+struct guardPlanT {
+    struct pairT {
+        size_t start, end; // bytes of g_sourceP before which the guards go
+        int lines;         // the record's line span
+    };
+    std::vector<pairT> pairs;
 
-    bool useMap;
-
-    void guard(const walkT& walk, size_t readPos, const char* beforeP, const char* middleP,
-               const char* afterP) {
-        size_t at = walk.place(readPos);
-        out_write(oP, g_sourceP + done, at - done);
-        done = at;
-        out_puts(oP, beforeP);
-        out_puts(oP, stampP);
-        out_puts(oP, middleP);
-        out_puts(oP, dateP);
-        out_puts(oP, afterP);
-    }
-
-    void run() {
+    void make(bool useMap) {
+        pairs.clear();
         walkT walk;
         walk.textP = useMap ? s_readP : g_sourceP;
         walk.outP = g_sourceP;
@@ -785,17 +868,37 @@ struct guardWriterT {
             if (!can_begin_here(&walk))
                 continue;
             // The end is looked for ahead: a record whose guards could not
-            // pair up is given up before anything of it is written, and so
-            // is one whose guards would stand in different branches of the
-            // text's conditionals, which would cut them apart.
+            // pair up is given up, and so is one whose guards would stand in
+            // different branches of the text's conditionals, which would cut
+            // them apart.
             walkT ahead = walk;
             size_t end = find_end(&ahead, bP);
             if (end == kNowhere || end < walk.pos || ahead.region() != walk.region())
                 continue;
-            guard(walk, walk.pos, "\n#ifndef _DEAD_", " /* ", " */\n");
-            guard(walk, end, "\n#endif /* _DEAD_", " ", " */\n");
-            g_lines_code += bP->lineno[1] - bP->lineno[0] + 1;
+            pairs.push_back({walk.place(walk.pos), walk.place(end),
+                             bP->lineno[1] - bP->lineno[0] + 1});
             walk = std::move(ahead);
+        }
+    }
+
+    // Writes g_sourceP with the planned guards; g_lines_code counts their
+    // lines.
+    void write(outputT* oP, const char* stampP, const char* dateP) const {
+        size_t done = 0;
+        auto guard = [&](size_t at, const char* beforeP, const char* middleP,
+                         const char* afterP) {
+            out_write(oP, g_sourceP + done, at - done);
+            done = at;
+            out_puts(oP, beforeP);
+            out_puts(oP, stampP);
+            out_puts(oP, middleP);
+            out_puts(oP, dateP);
+            out_puts(oP, afterP);
+        };
+        for (const pairT& pair : pairs) {
+            guard(pair.start, "\n#ifndef _DEAD_", " /* ", " */\n");
+            guard(pair.end, "\n#endif /* _DEAD_", " ", " */\n");
+            g_lines_code += pair.lines;
         }
         out_write(oP, g_sourceP + done, strlen(g_sourceP + done));
     }
@@ -805,6 +908,10 @@ void report_cant_write(const char* nameP, int err) {
     fprintf(stderr, "%s Can't write\n", nameP);
     if (err == kChangedSinceRead) {
         fputs("Changed since it was read\n", stderr);
+        return;
+    }
+    if (err == kOutsideDirectory) {
+        report_outside(nameP);
         return;
     }
     errno = err;
@@ -827,6 +934,23 @@ void guard_stamp(time_t now, char* stampP, char* dateP) {
         snprintf(stampP, GUARD_STAMP_SIZE, "%s", "00000000000000");
     const char* textP = ctime(&now);
     snprintf(dateP, GUARD_DATE_SIZE, "%.24s", textP != nullptr ? textP : "");
+}
+
+bool loaded_source_holds_guards() { return s_loadedP != nullptr && s_heldGuards; }
+
+placeE where_is(const char* pathP) {
+    if (g_underpathP == nullptr)
+        return Place_inside;
+    bool spelledUnder = strncmp(pathP, g_underpathP, static_cast<size_t>(g_underpath_lth)) == 0;
+    // Only a source mode writes; a report alone judges by the spelling.
+    if (spelledUnder && g_mode == No_source)
+        return Place_inside;
+    std::string real = real_location(pathP);
+    if (!real.empty() && under_root(real))
+        return Place_inside;
+    if (!spelledUnder)
+        return Place_outside;
+    return real.empty() ? Place_inside : Place_through_link;
 }
 
 int load_source() {
@@ -896,6 +1020,7 @@ int load_source() {
     }
     s_loadedP = dupstring(g_filenameP);
     s_loadedStat = st;
+    s_heldGuards = strstr(g_sourceP, kHeader) != nullptr || strstr(g_sourceP, kStartGuard) != nullptr;
     if (g_mode == Strip_source)
         strip_source();
     return 0;
@@ -977,15 +1102,39 @@ void update_source() {
     // Only the text loaded for this very file may be written over it.
     if (g_sourceP == nullptr || s_loadedP == nullptr || strcmp(s_loadedP, g_filenameP) != 0)
         return;
-    ++g_updated;
+    guardPlanT plan;
+    bool stripped = mapped();
+    if (g_mode != Read_source)
+        plan.make(stripped);
+    // A strip that leaves nothing to guard gives the file back as it was
+    // before the earlier run, header and all; with nothing stripped either,
+    // the file stays as it is.
+    bool header = g_mode != Strip_source || !plan.pairs.empty();
+    if (g_mode == Strip_source && !header && !stripped)
+        return;
 
     char* deadNameP = nullptr;
+    char* bakP = nullptr;
     const char* outNameP = g_filenameP;
     if (g_mode == Write_source) {
         deadNameP = concat(g_filenameP, ".dead");
         outNameP = deadNameP;
     } else if (g_backup) {
-        char* bakP = concat(g_filenameP, ".bak");
+        bakP = concat(g_filenameP, ".bak");
+    }
+    // Nothing is written through a link to a place outside the directory:
+    // neither the file, nor its copy, nor its backup.
+    for (const char* nameP : {outNameP, static_cast<const char*>(bakP)}) {
+        if (nameP != nullptr && !writes_inside(nameP)) {
+            report_outside(nameP);
+            ++g_skipped_files;
+            xfree1(reinterpret_cast<void**>(&deadNameP));
+            xfree1(reinterpret_cast<void**>(&bakP));
+            return;
+        }
+    }
+    ++g_updated;
+    if (bakP != nullptr) {
         int err = copy_to_backup(bakP);
         if (err != 0)
             fprintf(stderr, "cp %s %s returned %d\n", g_filenameP, bakP, err);
@@ -1005,9 +1154,9 @@ void update_source() {
         } else {
             char stamp[GUARD_STAMP_SIZE], date[GUARD_DATE_SIZE];
             guard_stamp(time(nullptr), stamp, date);
-            write_header(oP, stamp);
-            guardWriterT writer{oP, stamp, date, 0, mapped()};
-            writer.run();
+            if (header)
+                write_header(oP, stamp);
+            plan.write(oP, stamp, date);
         }
         if (!out_commit(oP)) {
             report_cant_write(outNameP, oP->err);

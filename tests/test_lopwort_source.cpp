@@ -168,7 +168,7 @@ TEST(LopwortSource, GuardsGoAroundWholeConstructsOnly) {
     struct {
         std::string text;
         boundaryT record;
-        std::string want; // after the header
+        std::string want; // after the header, when a guard is written
     } cases[] = {
         {"int g(void) { return 0; } int x;\n", rec(1, 1, 1, 26),
          kStart + "int g(void) { return 0; }" + kEnd + " int x;\n"},
@@ -263,9 +263,11 @@ TEST(LopwortSource, StripPutsNewGuardsWhereTheRecordsOnDiskSay) {
         useRecords({rec(fl, 1, fl + 3, 2, 0), rec(gl, 1, gl + 3, 2, anyDead),
                     rec(hl, 1, hl, 26, anyDead)});
         update_source();
+        // With nothing left to guard, the file is back as it was before
+        // the first run, header and all.
         EXPECT_EQ(plain(readFile(current)), anyDead ? kHeader + f + "\n\n" + kStart + g + kEnd +
                                                           "\n\n" + kStart + h + kEnd + "\n"
-                                                    : kHeader + f + "\n\n" + g + "\n\n" + h + "\n");
+                                                    : f + "\n\n" + g + "\n\n" + h + "\n");
     }
     EXPECT_EQ(g_stripped, 10);
 }
@@ -277,7 +279,7 @@ TEST(LopwortSource, StripRunsGuardTheTextWritten) {
     struct {
         std::string onDisk;
         boundaryT record;
-        std::string want; // after the header
+        std::string want; // after the header, when a guard is written
     } cases[] = {
         {"int f(void)\n{\n}\n\n#ifndef _DEAD_1 x\nint g;\n", rec(1, 1, 3, 2),
          kStart + "int f(void)\n{\n}" + kEnd + "\nint g;\n"},
@@ -296,7 +298,9 @@ TEST(LopwortSource, StripRunsGuardTheTextWritten) {
         std::string kept = g_sourceP;
         useRecords({c.record});
         update_source();
-        EXPECT_EQ(plain(readFile(path)), kHeader + c.want) << c.onDisk;
+        std::string written = plain(readFile(path));
+        EXPECT_EQ(written, (c.want.find(kStart) != std::string::npos ? kHeader : "") + c.want)
+            << c.onDisk;
         EXPECT_EQ(stripped(path), kept) << c.onDisk;
     }
 }
