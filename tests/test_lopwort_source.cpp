@@ -402,3 +402,90 @@ TEST(LopwortSource, FailuresLeaveTheSourceIntact) {
 }
 
 } // namespace
+
+// -p confines rewriting by real paths: a link inside the directory that
+// leads out of it is never written through, whatever the facts spell.
+namespace {
+
+struct LinkedTree {
+    std::string base = makeTempDir(), proj = base + "/proj", outside = base + "/outside";
+    const std::string dead = "int dead_%(void)\n{\n    return 1;\n}\n";
+
+    LinkedTree() {
+        scratch.dirs.push_back(base);
+        fs::create_directories(proj);
+        fs::create_directories(outside + "/vendor");
+        writeFile(proj + "/main.c", "int main(void)\n{\n    return 0;\n}\n");
+        writeFile(outside + "/ext.c", text("ext"));
+        writeFile(outside + "/vendor/v.c", text("v"));
+        writeFile(proj + "/real.c", text("alias"));
+        writeFile(proj + "/w.c", text("w"));
+        fs::create_symlink(outside + "/ext.c", proj + "/ext.c");   // a file from outside
+        fs::create_symlink(outside + "/vendor", proj + "/vendor"); // a directory from outside
+        fs::create_symlink("real.c", proj + "/alias.c");            // a file inside
+        fs::create_symlink(outside + "/w.dead", proj + "/w.c.dead"); // a copy's name
+        fs::create_symlink(proj, base + "/plink");
+    }
+    std::string text(const std::string& name) const {
+        return std::regex_replace(dead, std::regex("%"), name);
+    }
+    // Facts whose paths are spelled under root (proj or plink).
+    std::string facts(const std::string& root) const {
+        std::string tuples = "FACT TUPLE :\n", attrs = "FACT ATTRIBUTE :\n";
+        for (const auto& [file, fn] : {std::pair<std::string, std::string>{"main.c", "main"},
+                                       {"ext.c", "dead_ext"},
+                                       {"vendor/v.c", "dead_v"},
+                                       {"alias.c", "dead_alias"},
+                                       {"w.c", "dead_w"}}) {
+            tuples += "$INSTANCE " + file + " cFile\n$INSTANCE " + fn + " GF\ncontain " + file +
+                      " " + fn + "\n";
+            attrs += file + " { args = (" + root + " /usr/bin/gcc -c " + file + ") }\n" + fn +
+                     " { label = " + fn + " file = " + root + "/" + file + " lineno = 1 }\n";
+        }
+        writeFile(base + "/facts.ta", tuples + attrs);
+        return base + "/facts.ta";
+    }
+};
+
+TEST(LopwortSource, NothingIsWrittenThroughALinkOutOfTheDirectory) {
+    LinkedTree t;
+    RunResult r = runLopwort({"-u", "-p", t.proj, t.facts(t.proj)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* name : {"/ext.c", "/vendor/v.c"})
+        EXPECT_NE(r.err.find("** " + t.proj + name + " lies outside " + t.proj +
+                             " through a link: left untouched\n"),
+                  std::string::npos)
+            << r.err;
+    EXPECT_EQ(readFile(t.outside + "/ext.c"), t.text("ext"));
+    EXPECT_EQ(readFile(t.outside + "/vendor/v.c"), t.text("v"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(t.outside), {}), 2); // no temporary file
+    // A link to a file inside is followed, and stays a link.
+    EXPECT_TRUE(fs::is_symlink(t.proj + "/alias.c"));
+    EXPECT_NE(readFile(t.proj + "/real.c").find("#ifndef _DEAD_"), std::string::npos);
+    EXPECT_NE(r.out.find("2 files updated\n2 functions 2 files not updated because not under " +
+                         t.proj + "\n"),
+              std::string::npos)
+        << r.out;
+
+    // A copy whose name is a link out of the directory is not written.
+    LinkedTree u;
+    r = runLopwort({"-w", "-p", u.proj, u.facts(u.proj)});
+    EXPECT_NE(r.err.find("** " + u.proj + "/w.c.dead lies outside"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(u.outside + "/w.dead"));
+    EXPECT_TRUE(fs::exists(u.proj + "/alias.c.dead"));
+}
+
+TEST(LopwortSource, TheDirectoryMayBeNamedThroughALink) {
+    for (bool linkInFacts : {false, true}) {
+        LinkedTree t;
+        std::string link = t.base + "/plink";
+        RunResult r = runLopwort(
+            {"-u", "-p", linkInFacts ? t.proj : link, t.facts(linkInFacts ? link : t.proj)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(readFile(t.proj + "/w.c").find("#ifndef _DEAD_"), std::string::npos) << r.out;
+        EXPECT_NE(readFile(t.proj + "/real.c").find("#ifndef _DEAD_"), std::string::npos);
+        EXPECT_EQ(readFile(t.outside + "/ext.c"), t.text("ext"));
+    }
+}
+
+} // namespace
