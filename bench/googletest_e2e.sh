@@ -4,7 +4,9 @@
 # (each function in its own section, and the linker's garbage collection
 # listing what it drops), runs the test suite, extracts facts for every
 # unit, guards the dead functions out with lopwort -u, rebuilds and runs the
-# suite again. Prints the figures: units, functions, dead, guarded, build and
+# suite again; then refreshes the guarded tree (extracts it again and strips
+# it with lopwort -s), which must give the same guards, and builds and tests
+# once more. Prints the figures: units, functions, dead, guarded, build and
 # tests after guarding, extraction speed, and the comparison with the
 # linker's --gc-sections.
 #
@@ -88,6 +90,28 @@ test_after_status=0
 (cd "$build" && ctest -j"$jobs" >"$log/test-after" 2>&1) || test_after_status=$?
 tests_after=$(grep -E "tests passed" "$log/test-after" || echo "no ctest summary")
 
+step "refresh: extract the guarded tree again and strip (lopwort -s -p $src)"
+# With the sources unchanged, a refresh must give back the same guards.
+rm -rf "$work/guarded"
+cp -r "$src" "$work/guarded"
+t=$(seconds)
+"$facts_bin" -j"$jobs" -o "$work/refresh.ta" "$build/compile_commands.json" 2>"$log/extract-refresh" || true
+"$bin/lopwort" -s -p "$src" "$work/refresh.ta" >"$work/refresh-report" 2>"$log/lopwort-refresh"
+refresh_seconds=$(elapsed "$t")
+unstamp() { sed -E 's/_DEAD_[0-9]{14}.*/_DEAD_/' "$1"; }
+refresh_differs=0
+while IFS= read -r -d '' f; do
+    rel="${f#"$work/guarded/"}"
+    cmp -s <(unstamp "$f") <(unstamp "$src/$rel") || { echo "differs after refresh: $rel"; refresh_differs=$((refresh_differs + 1)); }
+done < <(find "$work/guarded" -type f -print0)
+step "build and test after the refresh"
+refresh_status=0
+cmake --build "$build" -j"$jobs" >"$log/build-refresh" 2>&1 || refresh_status=$?
+if [ "$refresh_status" -eq 0 ]; then
+    (cd "$build" && ctest -j"$jobs" >"$log/test-refresh" 2>&1) || refresh_status=$?
+fi
+tests_refresh=$(grep -E "tests passed" "$log/test-refresh" 2>/dev/null || echo "no ctest summary")
+
 step "compare with the linker"
 python3 "$here/bench/compare_gc.py" "$work/googletest.ta" "$work/report" "$work/emitted" \
     "$work/kept" >"$work/comparison" || true
@@ -113,6 +137,9 @@ googletest end to end ($work)
   tests before guarding        ${tests_before}
   build after guarding         ${build_after} s, status ${build_after_status}
   tests after guarding         ${tests_after} (ctest status ${test_after_status})
+  refresh (extract and -s)     ${refresh_seconds} s, ${refresh_differs} files differ from the guarded tree (stamps aside)
+  tests after the refresh      ${tests_refresh} (status ${refresh_status})
 REPORT
 cat "$work/comparison"
-[ "$build_after_status" -eq 0 ] && [ "$test_after_status" -eq 0 ]
+[ "$build_after_status" -eq 0 ] && [ "$test_after_status" -eq 0 ] && [ "$refresh_status" -eq 0 ] &&
+    [ "$refresh_differs" -eq 0 ]
