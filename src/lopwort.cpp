@@ -4,11 +4,16 @@
 
 #include "TaInput.h"
 #include "lopwort_analysis.h"
+#include "lopwort_document.h"
 #include "lopwort_report.h"
+#include "lopwort_why.h"
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 modeE g_mode = No_source;
 reportE g_report = Report;
@@ -33,19 +38,62 @@ int g_skipped_files = 0;
 const char* g_filenameP = "";
 int g_changed = 0;
 
-void find_dead(const char* filenameP) {
+void find_dead(const char* filenameP) { find_dead(filenameP, nullptr, nullptr); }
+
+void find_dead(const char* filenameP, CReachRecord* recordP, CReportDocument* documentP) {
     ta.loadTA(filenameP);
     consolidate();
-    depth_search();
-    report_dead();
+    depth_search(recordP);
+    report_dead(documentP);
 }
 
 static void usage(const char* nameP) {
     fprintf(stderr,
             "usage: %s [-r/ead] [-s/trip] [[-b/ackup] -w/rite|-u/pdate] [-v/erbose] [-t/race] "
-            "[-T/ree] [<] <tafile>\n",
+            "[-T/ree] [--why NAME]... [--json FILE] [--sarif FILE] [<] <tafile>\n",
             nameP);
 }
+
+namespace {
+
+// What the long options ask for besides the report.
+struct extrasT {
+    std::vector<std::string> why;
+    const char* jsonP = nullptr;
+    const char* sarifP = nullptr;
+};
+
+enum longOptionE { Long_taken, Long_unknown, Long_no_value };
+
+// --why NAME, --json FILE, --sarif FILE, each also as --OPTION=VALUE.
+longOptionE long_option(int argc, const char** argv, int* iP, extrasT* extrasP) {
+    const char* argP = argv[*iP];
+    static const char* const names[] = {"--why", "--json", "--sarif"};
+    for (const char* nameP : names) {
+        size_t n = strlen(nameP);
+        if (strncmp(argP, nameP, n) != 0 || (argP[n] != '\0' && argP[n] != '='))
+            continue;
+        const char* valueP = nullptr;
+        if (argP[n] == '=')
+            valueP = argP + n + 1;
+        else if (*iP + 1 < argc)
+            valueP = argv[++*iP];
+        if (valueP == nullptr || valueP[0] == '\0')
+            return Long_no_value;
+        if (nameP[2] == 'w')
+            extrasP->why.push_back(valueP);
+        else if (nameP[2] == 'j')
+            extrasP->jsonP = valueP;
+        else
+            extrasP->sarifP = valueP;
+        return Long_taken;
+    }
+    return Long_unknown;
+}
+
+bool isStdout(const char* pathP) { return pathP != nullptr && strcmp(pathP, "-") == 0; }
+
+} // namespace
 
 static void printSummary() {
     printf("%d lines of code #ifdef'd out\n", g_lines_code);
@@ -68,10 +116,32 @@ int lopwort_main(int argc, const char** argv) {
     const char* nameP = argc > 0 && argv[0] ? argv[0] : "lopwort";
     const char* taFileP = nullptr;
 
-    printf("%s 2.0.5 Apr 12 2011 00:14:59\n", nameP);
+    // A document on standard output takes the place of the whole plain
+    // output, the version line included, so that it parses.
+    bool documentOnStdout = false;
+    for (int i = 1; i + 1 < argc; ++i)
+        if ((strcmp(argv[i], "--json") == 0 || strcmp(argv[i], "--sarif") == 0) &&
+            isStdout(argv[i + 1]))
+            documentOnStdout = true;
+    for (int i = 1; i < argc; ++i)
+        if (strcmp(argv[i], "--json=-") == 0 || strcmp(argv[i], "--sarif=-") == 0)
+            documentOnStdout = true;
+    if (!documentOnStdout)
+        printf("%s %s Apr 12 2011 00:14:59\n", nameP, kLopwortVersion);
 
+    extrasT extras;
     for (int i = 1; i < argc; ++i) {
         const char* argP = argv[i];
+        if (argP[0] == '-' && argP[1] == '-') {
+            longOptionE result = long_option(argc, argv, &i, &extras);
+            if (result == Long_taken)
+                continue;
+            fprintf(stderr, result == Long_no_value ? "Option %s needs a value\n"
+                                                    : "Unknown option %s\n",
+                    argP);
+            usage(nameP);
+            return 1;
+        }
         if (argP[0] != '-') {
             if (taFileP != nullptr) {
                 fputs("Multiple ta_files\n", stderr);
@@ -147,9 +217,35 @@ int lopwort_main(int argc, const char** argv) {
         return 1;
     }
 
-    find_dead(taFileP);
-    printSummary();
-    // A rewrite that failed left its file as it was; a script must not
-    // take the run for a success.
-    return g_unwritten != 0 ? 5 : 0;
+    if (isStdout(extras.jsonP) && isStdout(extras.sarifP)) {
+        fputs("--json - and --sarif - cannot both write to standard output\n", stderr);
+        return 1;
+    }
+
+    std::unique_ptr<CReachRecord> recordP;
+    if (!extras.why.empty())
+        recordP.reset(new CReachRecord);
+    std::unique_ptr<CReportDocument> documentP;
+    if (extras.jsonP != nullptr || extras.sarifP != nullptr)
+        documentP.reset(new CReportDocument);
+    if (documentOnStdout)
+        g_report = No_report;
+
+    find_dead(taFileP, recordP.get(), documentP.get());
+    if (!documentOnStdout)
+        printSummary();
+    if (recordP) {
+        fflush(stdout);
+        explain_why(ta.getEntityClass(nullptr), extras.why, *recordP,
+                    documentOnStdout ? stderr : stdout);
+    }
+    bool written = true;
+    if (extras.jsonP != nullptr)
+        written = write_document(extras.jsonP, documentP->json(taFileP)) && written;
+    if (extras.sarifP != nullptr)
+        written = write_document(extras.sarifP, documentP->sarif()) && written;
+    // A rewrite that failed left its file as it was, and a document that
+    // could not be written is missing: a script must not take the run for
+    // a success.
+    return g_unwritten != 0 || !written ? 5 : 0;
 }

@@ -3,6 +3,9 @@
 #ifndef LOPWORT_LOPWORT_H
 #define LOPWORT_LOPWORT_H
 
+// The version the first line of every run names.
+inline constexpr const char* kLopwortVersion = "2.0.5";
+
 // The order matters: modes above Read_source need -p and write guards.
 enum modeE { No_source = 0, Read_source = 1, Strip_source = 2, Write_source = 3, Update_source = 4 };
 enum reportE { No_report = 0, Report = 1, Report_verbose = 2 };
@@ -57,6 +60,11 @@ void report_outside(const char* nameP);
 
 // Runs the whole analysis on one fact file; null reads standard input.
 void find_dead(const char* filenameP);
+// The same, with the search noting its steps in recordP and the report
+// gathering its functions in documentP (either may be null).
+class CReachRecord;
+class CReportDocument;
+void find_dead(const char* filenameP, CReachRecord* recordP, CReportDocument* documentP);
 
 // The program's entry point, kept apart from main() so tests can link it.
 int lopwort_main(int argc, const char** argv);

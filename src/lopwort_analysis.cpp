@@ -419,63 +419,129 @@ void CSearch::visit(CEntityInstance* startP, int startDepth) {
 // stack, and takes it a group at a time, asking for the lines of the whole
 // group together. Every entity it marks gets what visit() gives it: its
 // owner if it is an address, its uses, and its whole resolution.
-void CSearch::reachAll(CEntityInstance* rootP) {
+//
+// kBreadth makes the stack a queue and applies the rules to one entity of
+// the group after another, so that entities are reached level by level from
+// the roots: the step noted for each then ends a shortest chain.
+template <bool kBreadth>
+void CSearch::reachAll(const std::vector<CEntityInstance*>& roots, CReachRecord* recordP) {
     const size_t kGroup = 32;
     CEntityInstance* group[kGroup];
-    BigVector<CEntityInstance*> stack;
-    BigVector<CEntityInstance*> found;
-    if (reach(rootP))
-        stack.push_back(rootP);
-    while (!stack.empty()) {
+    BigVector<CEntityInstance*> stack; // a queue from head on, breadth first
+    size_t head = 0;
+    struct Found {
+        CEntityInstance* eP;
+        CEntityInstance* fromP;
+        CRelationInstance* relP; // null for an address's owner
+    };
+    BigVector<Found> found;
+    auto reachFrom = [&](CEntityInstance* eP, const CReachStep& step) {
+        if (!reach(eP))
+            return;
+        stack.push_back(eP);
+        if (recordP != nullptr)
+            recordP->note(eP, step);
+    };
+    for (CEntityInstance* rootP : roots)
+        reachFrom(rootP, CReachStep());
+    // What the entity leads to: its owner if it is an address, its uses.
+    auto collect = [&](CEntityInstance* eP) {
+        if (CEntityInstance* ownerP = ownerOfAddress(eP))
+            found.push_back({ownerP, eP, nullptr});
+        for (CRelationInstance* relP = firstUse(eP->m_srcRelListP); relP;
+             relP = firstUse(relP->m_next_srcP)) {
+            prefetchEntity(relP->m_dstP);
+            found.push_back({relP->m_dstP, eP, relP});
+        }
+    };
+    // The first found is entered first, as the ordered walk would: on top
+    // of the stack, at the front of the queue.
+    auto reachFound = [&] {
+        for (size_t k = 0; k < found.size(); ++k) {
+            const Found& f = found[kBreadth ? k : found.size() - 1 - k];
+            CReachStep step;
+            step.kind = f.relP ? CReachStep::Use : CReachStep::Address;
+            step.fromP = f.fromP;
+            step.relP = f.relP;
+            reachFrom(f.eP, step);
+        }
+        found.clear();
+    };
+    auto resolve = [&](CEntityInstance* eP) {
+        if (CResolution* resolutionP = m_resolverP->handle_polymorphism(eP)) {
+            while (CEntityInstance* overriderP = resolutionP->next()) {
+                CReachStep step;
+                step.kind = CReachStep::Virtual;
+                step.fromP = eP;
+                step.tableP = resolutionP->table();
+                reachFrom(overriderP, step);
+            }
+            m_resolverP->release(resolutionP);
+        }
+    };
+    while (head < stack.size()) {
         size_t n = 0;
-        for (; n < kGroup && !stack.empty(); ++n) {
-            group[n] = stack.back();
-            stack.pop_back();
+        for (; n < kGroup && head < stack.size(); ++n) {
+            if (kBreadth) {
+                group[n] = stack[head++];
+            } else {
+                group[n] = stack.back();
+                stack.pop_back();
+            }
             __builtin_prefetch(&group[n]->m_srcRelListP);
         }
         for (size_t i = 0; i < n; ++i)
             prefetchRelations(group[i]->m_srcRelListP);
-        found.clear();
-        for (size_t i = 0; i < n; ++i) {
-            CEntityInstance* eP = group[i];
-            if (CEntityInstance* ownerP = ownerOfAddress(eP))
-                found.push_back(ownerP);
-            for (CRelationInstance* relP = firstUse(eP->m_srcRelListP); relP;
-                 relP = firstUse(relP->m_next_srcP)) {
-                prefetchEntity(relP->m_dstP);
-                found.push_back(relP->m_dstP);
+        if (kBreadth) {
+            for (size_t i = 0; i < n; ++i) {
+                collect(group[i]);
+                reachFound();
+                resolve(group[i]);
             }
-        }
-        // The first found on top, to be taken first, as the ordered walk
-        // would enter it first.
-        for (size_t i = found.size(); i-- > 0;) {
-            if (reach(found[i]))
-                stack.push_back(found[i]);
-        }
-        for (size_t i = 0; i < n; ++i) {
-            if (CResolution* resolutionP = m_resolverP->handle_polymorphism(group[i])) {
-                while (CEntityInstance* overriderP = resolutionP->next()) {
-                    if (reach(overriderP))
-                        stack.push_back(overriderP);
-                }
-                m_resolverP->release(resolutionP);
-            }
+        } else {
+            for (size_t i = 0; i < n; ++i)
+                collect(group[i]);
+            reachFound();
+            for (size_t i = 0; i < n; ++i)
+                resolve(group[i]);
         }
     }
 }
 
-void CSearch::run(Order order) {
+void CSearch::run(Order order, CReachRecord* recordP) {
+    if (order == Depth_first) {
+        for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
+            if (eP->m_visited == 0 && isRoot(eP))
+                visit(eP, 0);
+        }
+        return;
+    }
+    std::vector<CEntityInstance*> roots;
     for (CEntityInstance* eP = g_headP; eP; eP = eP->m_nextInOrderP) {
-        if (eP->m_visited != 0 || !isRoot(eP))
-            continue;
-        if (order == Depth_first)
-            visit(eP, 0);
-        else
-            reachAll(eP);
+        if (eP->m_visited == 0 && isRoot(eP))
+            roots.push_back(eP);
     }
+    if (order == Breadth_first)
+        reachAll<true>(roots, recordP);
+    else
+        reachAll<false>(roots, nullptr);
 }
 
-void depth_search() {
-    CSearch search(ta.getEntityClass(nullptr), g_tree_flag ? stderr : nullptr);
-    search.run(g_tree_flag ? CSearch::Depth_first : CSearch::Grouped);
+void depth_search(CReachRecord* recordP) {
+    CEntityClass* classesP = ta.getEntityClass(nullptr);
+    if (recordP == nullptr || g_tree_flag) {
+        CSearch search(classesP, g_tree_flag ? stderr : nullptr);
+        search.run(g_tree_flag ? CSearch::Depth_first : CSearch::Grouped);
+    }
+    if (recordP == nullptr)
+        return;
+    if (g_tree_flag) {
+        // The traced walk's tree is not made of shortest chains: its marks
+        // go, and the breadth-first search sets the same ones again.
+        for (CEntityClass* classP = classesP; classP; classP = classP->m_nextP)
+            for (CEntityInstance* eP = classP->m_entityInstancesP; eP; eP = eP->m_nextInClassP)
+                if (eP->m_visited == 1)
+                    eP->m_visited = 0;
+    }
+    CSearch(classesP, nullptr).run(CSearch::Breadth_first, recordP);
 }

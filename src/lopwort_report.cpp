@@ -6,6 +6,7 @@
 #include "boundaries.h"
 #include "lopwort.h"
 #include "lopwort_analysis.h"
+#include "lopwort_document.h"
 #include "lopwort_source.h"
 
 #include <algorithm>
@@ -166,7 +167,7 @@ void show_callers(CEntityInstance* eP) {
     }
 }
 
-void report_dead() {
+void report_dead(CReportDocument* documentP) {
     int skip = 0;
     int load_failed = 1;
     int records = -1;
@@ -214,9 +215,12 @@ void report_dead() {
         }
 
         int lineno = eP->m_lineno;
+        int endLine = 0;
         const char* msgP = nullptr;
         if (skip) {
             ++g_skipped;
+            if (documentP != nullptr)
+                documentP->addSkipped(eP);
             if (g_report != Report_verbose)
                 continue;
             msgP = "skipped";
@@ -272,6 +276,7 @@ void report_dead() {
                             bP->dead = 1;
                             g_changed = 1;
                         }
+                        endLine = bP->lineno[1];
                         found = true;
                         break;
                     }
@@ -281,6 +286,8 @@ void report_dead() {
                     msgP = "scan failed";
                 }
             }
+            if (documentP != nullptr)
+                documentP->addDead(eP, msgP, endLine);
         }
 
         if (g_report != No_report) {

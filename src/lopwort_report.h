@@ -5,8 +5,11 @@
 #define LOPWORT_LOPWORT_REPORT_H
 
 class CEntityInstance;
+class CReportDocument;
 
-void report_dead();
+// documentP, when given, gathers every dead and skipped function with its
+// status for the JSON and SARIF documents.
+void report_dead(CReportDocument* documentP = nullptr);
 // 0: not made from a template; 1: made from templates whose functions are
 // all dead; 2: made from a template that still has a live function.
 int test_template(CEntityInstance* eP);

@@ -94,6 +94,7 @@ struct outputT {
     const struct stat* readP = nullptr; // what the target must still be, for a rewrite in place
     char* tmpP = nullptr;
     int fd = -1;
+    bool confine = false; // the target must lie inside the -p directory
     int err = 0; // errno of the first failure, 0 while all is well
     size_t used = 0;
     char buf[1 << 16];
@@ -105,6 +106,7 @@ outputT* fresh_output() {
     static outputT s_output;
     s_output.targetP = nullptr;
     s_output.readP = nullptr;
+    s_output.confine = false;
     s_output.tmpP = nullptr;
     s_output.fd = -1;
     s_output.err = 0;
@@ -260,7 +262,7 @@ bool out_open(outputT* oP, const char* nameP, mode_t newMode) {
         oP->err = errno;
         return false;
     }
-    if (g_underpathP != nullptr) {
+    if (oP->confine && g_underpathP != nullptr) {
         std::string real = real_location(oP->targetP);
         if (!real.empty() && !under_root(real)) {
             oP->err = kOutsideDirectory;
@@ -381,6 +383,7 @@ int copy_to_backup(const char* bakP) {
         return err;
     }
     outputT* oP = fresh_output();
+    oP->confine = true;
     if (out_open(oP, bakP, st.st_mode & 0777)) {
         for (;;) {
             char chunk[1 << 14];
@@ -920,6 +923,15 @@ void report_cant_write(const char* nameP, int err) {
 
 } // namespace
 
+int replace_file(const char* pathP, const std::string& text) {
+    outputT* oP = fresh_output();
+    if (!out_open(oP, pathP, 0666))
+        return oP->err;
+    out_write(oP, text.data(), text.size());
+    out_commit(oP);
+    return oP->err;
+}
+
 void use_shared_settings(const std::vector<std::string>& settings) {
     s_shared = settings;
     s_sharedKnown = true;
@@ -1142,6 +1154,7 @@ void update_source() {
     }
 
     outputT* oP = fresh_output();
+    oP->confine = true;
     if (g_mode != Write_source)
         oP->readP = &s_loadedStat;
     if (!out_open(oP, outNameP, 0666)) {

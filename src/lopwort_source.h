@@ -25,4 +25,10 @@ void guard_stamp(time_t now, char* stampP, char* dateP);
 // counts.
 void use_shared_settings(const std::vector<std::string>& settings);
 
+// Puts text in the place of the file pathP (a link is followed) the way
+// sources are rewritten: a temporary file beside it, renamed over it once
+// whole. 0, or the errno of the failure (negative for a file that changed
+// meanwhile); the file is then as it was.
+int replace_file(const char* pathP, const std::string& text);
+
 #endif

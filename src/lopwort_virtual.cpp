@@ -220,15 +220,18 @@ void CResolution::enter(CEntityInstance* typeinfoP) {
 // virtual function.
 CEntityInstance* CResolution::nextSlot() {
     while (m_slotP) {
-        CEntityInstance* fa2P = m_slotP->m_dstP;
-        m_slotP = m_slotP->m_next_srcP;
+        CRelationInstance* slotP = m_slotP;
+        CEntityInstance* fa2P = slotP->m_dstP;
+        m_slotP = slotP->m_next_srcP;
         if (!hasType(fa2P, "FA"))
             continue;
         CEntityInstance* function2P = fa2P->getParent();
         if (function2P == nullptr || function2P->m_visited != 0 || !hasType(function2P, "VF"))
             continue;
-        if (m_resolverP->namesOf(function2P).functionNameP == m_nameP)
+        if (m_resolverP->namesOf(function2P).functionNameP == m_nameP) {
+            m_tableP = slotP->m_srcP;
             return function2P;
+        }
     }
     return nullptr;
 }

@@ -86,6 +86,8 @@ class CResolution {
   public:
     // The next overrider to reach, or null when the resolution is complete.
     CEntityInstance* next();
+    // The virtual table whose slot held the overrider next() returned last.
+    CEntityInstance* table() const { return m_tableP; }
 
   private:
     friend class CResolver;
@@ -111,6 +113,7 @@ class CResolution {
     std::vector<CEntityInstance*> m_entered;    // type information whose table was searched
     std::unordered_set<CEntityInstance*> m_enteredSet; // the same, once there are many
     CRelationInstance* m_slotP = nullptr;       // the next slot of the current table
+    CEntityInstance* m_tableP = nullptr;        // the table of the slot handed out last
 
     void reset(const char* nameP);
     void addRoot(CEntityInstance* vtableP);

@@ -10,7 +10,8 @@ namespace {
 
 const std::string kUsage = std::string("usage: ") + LOPWORT_BIN +
                            " [-r/ead] [-s/trip] [[-b/ackup] -w/rite|-u/pdate] [-v/erbose] "
-                           "[-t/race] [-T/ree] [<] <tafile>\n";
+                           "[-t/race] [-T/ree] [--why NAME]... [--json FILE] [--sarif FILE] "
+                           "[<] <tafile>\n";
 const std::string kEmptySummary = "0 lines of code #ifdef'd out\n0 functions are dead\n";
 const std::string kSafety =
     "The -s,-w and -u option require the -p option\nThis is a safety measure\n";
@@ -37,6 +38,12 @@ TEST(LopwortCli, OptionsAndTheirQuirks) {
         {{"-v", "-x"}, "", "Unknown option -x\n" + kUsage, 1},
         {{"-v", "-"}, "", "Unknown option -\n" + kUsage, 1},
         {{"-v", "--"}, "", "Unknown option --\n" + kUsage, 1},
+        // long options are spelled whole, and take a value
+        {{"--whyx", "f"}, "", "Unknown option --whyx\n" + kUsage, 1},
+        {{"--why"}, "", "Option --why needs a value\n" + kUsage, 1},
+        {{"--json="}, "", "Option --json= needs a value\n" + kUsage, 1},
+        {{"--why", "f", "--why=g"}, kEmptySummary + "why f: no function matches\n"
+                                                    "why g: no function matches\n", "", 0},
         {{"a.ta", "-v", "b.ta"}, "", usage1, 1},
         {{"-s", "x.ta"}, "", kSafety, 1},
         {{"-w", "x.ta"}, "", kSafety, 1},

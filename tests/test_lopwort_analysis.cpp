@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -711,44 +712,64 @@ struct Reference {
 
     int resolved = 0; // entities the resolution rule added
 
+    // What the rules give an entity: its owner if it is an address, its
+    // uses, and (counted in resolvedFrom) the same-named virtual functions
+    // of every class one or more derivations below a start class.
+    std::vector<CEntityInstance*> successors(CEntityInstance* e, size_t* resolvedFrom) {
+        std::vector<CEntityInstance*> out;
+        if (hasType(e, "FA") || hasType(e, "VA"))
+            out.push_back(e->getParent());
+        for (CRelationInstance* r = e->m_srcRelListP; r; r = r->m_next_srcP)
+            if (!isContainRel(r))
+                out.push_back(r->m_dstP);
+        *resolvedFrom = out.size();
+        std::string fn;
+        std::vector<CEntityInstance*> down = starts(e, &fn);
+        std::set<CEntityInstance*> below;
+        while (!down.empty()) {
+            CEntityInstance* va = down.back();
+            down.pop_back();
+            for (CEntityInstance* ti : derived(va)) {
+                if (below.insert(ti).second && firstContained(ti, "VA"))
+                    down.push_back(firstContained(ti, "VA"));
+            }
+        }
+        for (CEntityInstance* ti : below)
+            for (CEntityInstance* f : sameNamed(ti, fn))
+                out.push_back(f);
+        return out;
+    }
+    bool reachable(CEntityInstance* e) { return e && e->m_visited != 2 && !special(e); }
+
     // What each rule gives an entity depends on the facts alone, never on
     // what else is reached, so applying the rules once to everything reached
-    // gives the smallest set that they leave unchanged.
+    // gives the smallest set that they leave unchanged. Breadth first from
+    // all the roots, which also gives each its distance from the nearest.
+    std::map<CEntityInstance*, int> distance;
     std::set<CEntityInstance*> marks() {
         std::set<CEntityInstance*> reached;
-        std::vector<CEntityInstance*> todo;
-        auto add = [&](CEntityInstance* e) {
-            bool added = e && e->m_visited != 2 && !special(e) && reached.insert(e).second;
-            if (added)
+        std::deque<CEntityInstance*> todo;
+        distance.clear();
+        auto add = [&](CEntityInstance* e, int d) {
+            bool added = reachable(e) && reached.insert(e).second;
+            if (added) {
                 todo.push_back(e);
+                distance[e] = d;
+            }
             return added;
         };
         for (CEntityInstance* e = g_headP; e; e = e->m_nextInOrderP)
             if (isRoot(e))
-                add(e);
+                add(e, 0);
         while (!todo.empty()) {
-            CEntityInstance* e = todo.back();
-            todo.pop_back();
-            if (hasType(e, "FA") || hasType(e, "VA"))
-                add(e->getParent());
-            for (CRelationInstance* r = e->m_srcRelListP; r; r = r->m_next_srcP)
-                if (!isContainRel(r))
-                    add(r->m_dstP);
-            // Every class one or more derivations below a start class.
-            std::string fn;
-            std::vector<CEntityInstance*> down = starts(e, &fn);
-            std::set<CEntityInstance*> below;
-            while (!down.empty()) {
-                CEntityInstance* va = down.back();
-                down.pop_back();
-                for (CEntityInstance* ti : derived(va)) {
-                    if (below.insert(ti).second && firstContained(ti, "VA"))
-                        down.push_back(firstContained(ti, "VA"));
-                }
+            CEntityInstance* e = todo.front();
+            todo.pop_front();
+            size_t resolvedFrom = 0;
+            std::vector<CEntityInstance*> next = successors(e, &resolvedFrom);
+            for (size_t i = 0; i < next.size(); ++i) {
+                bool added = add(next[i], distance[e] + 1);
+                resolved += added && i >= resolvedFrom;
             }
-            for (CEntityInstance* ti : below)
-                for (CEntityInstance* f : sameNamed(ti, fn))
-                    resolved += add(f);
         }
         return reached;
     }
@@ -813,9 +834,10 @@ std::string names(const std::set<CEntityInstance*>& s) {
     return out;
 }
 
-// Runs the grouped walk and the traced depth-first walk on consolidated
-// facts and expects both to mark what the rules mark; returns the trace.
-std::string expectBothWalksMarkWhatTheRulesMark(CEntityClass* classes,
+// Runs the grouped, the traced depth-first and the recorded breadth-first
+// walks on consolidated facts and expects each to mark what the rules mark,
+// the last with shortest chains; returns the trace.
+std::string expectEveryWalkMarksWhatTheRulesMark(CEntityClass* classes,
                                                 const std::vector<CEntityInstance*>& all,
                                                 Reference& ref, const std::string& what) {
     std::set<CEntityInstance*> expected = ref.marks();
@@ -837,20 +859,52 @@ std::string expectBothWalksMarkWhatTheRulesMark(CEntityClass* classes,
     EXPECT_EQ(names(depthFirst), names(expected)) << what << " depth first";
     EXPECT_EQ(depthFirst, expected) << what;
     clearMarks(all);
+
+    // Breadth first, the step noted for every entity is one the rules make,
+    // from an entity one nearer to the roots: the chains are shortest.
+    CReachRecord record;
+    CSearch(classes, nullptr).run(CSearch::Breadth_first, &record);
+    std::set<CEntityInstance*> breadthFirst = marked(all);
+    EXPECT_EQ(breadthFirst, expected) << what << " breadth first";
+    for (CEntityInstance* e : breadthFirst) {
+        const CReachStep* step = record.stepTo(e);
+        EXPECT_NE(step, nullptr) << what;
+        if (step == nullptr)
+            continue;
+        if (step->kind == CReachStep::Root) {
+            EXPECT_TRUE(Reference::isRoot(e)) << what;
+            continue;
+        }
+        EXPECT_TRUE(step->fromP != nullptr && breadthFirst.count(step->fromP)) << what;
+        if (step->fromP == nullptr)
+            continue;
+        size_t resolvedFrom = 0;
+        std::vector<CEntityInstance*> next = ref.successors(step->fromP, &resolvedFrom);
+        auto at = std::find(next.begin(), next.end(), e);
+        EXPECT_NE(at, next.end()) << what << " " << e->getLabel();
+        EXPECT_EQ(step->kind == CReachStep::Virtual,
+                  static_cast<size_t>(at - next.begin()) >= resolvedFrom)
+            << what;
+        EXPECT_EQ(ref.distance[e], ref.distance[step->fromP] + 1) << what << " " << e->getLabel();
+        if (step->kind == CReachStep::Virtual) {
+            EXPECT_TRUE(step->tableP != nullptr && hasType(step->tableP, "TV")) << what;
+        }
+    }
+    clearMarks(all);
     return traced;
 }
 
 // On generated programs the grouped walk, the depth-first walk and the
 // rules applied until nothing changes reach the same entities, and the
 // depth-first walk's trace is that of a recursive walk without shortcuts.
-TEST(DepthSearch, BothWalksReachWhatTheRulesReachOnRandomPrograms) {
+TEST(DepthSearch, EveryWalkReachesWhatTheRulesReachOnRandomPrograms) {
     int resolving = 0;
     for (unsigned seed = 1; seed <= 3000; ++seed) {
         RandomProgram p(seed);
         consolidate_classes(p.g.classes);
         Reference ref(p.g.classes);
         std::string what = "seed " + std::to_string(seed);
-        std::string traced = expectBothWalksMarkWhatTheRulesMark(p.g.classes, p.all, ref, what);
+        std::string traced = expectEveryWalkMarksWhatTheRulesMark(p.g.classes, p.all, ref, what);
         for (CEntityInstance* e = g_headP; e; e = e->m_nextInOrderP)
             if (Reference::isRoot(e) && e->m_visited == 0)
                 ref.visit(e, 0);
@@ -866,7 +920,7 @@ TEST(DepthSearch, BothWalksReachWhatTheRulesReachOnRandomPrograms) {
 // The same on fact files as the fact base loads them: a generated program,
 // a generated hierarchy, and the bundled example. One file per test, since
 // the fact base is the process's.
-void expectBothWalksMarkWhatTheRulesMarkIn(const std::string& facts) {
+void expectEveryWalkMarksWhatTheRulesMarkIn(const std::string& facts) {
     ta.loadTA(facts.c_str());
     consolidate();
     CEntityClass* classes = ta.getEntityClass(nullptr);
@@ -875,29 +929,29 @@ void expectBothWalksMarkWhatTheRulesMarkIn(const std::string& facts) {
         for (CEntityInstance* e = c->m_entityInstancesP; e; e = e->m_nextInClassP)
             all.push_back(e);
     Reference ref(classes);
-    expectBothWalksMarkWhatTheRulesMark(classes, all, ref, facts);
+    expectEveryWalkMarksWhatTheRulesMark(classes, all, ref, facts);
 }
 
-void expectBothWalksMarkWhatTheRulesMarkInGenerated(const char* shape, const char* n) {
+void expectEveryWalkMarksWhatTheRulesMarkInGenerated(const char* shape, const char* n) {
     std::string dir = makeTempDir();
     std::string facts = dir + "/gen.ta";
     RunResult gen = runProgram(LOPWORT_GEN_FACTS_BIN, {"--seed", "1", "--shape", shape, n, facts});
     ASSERT_EQ(gen.status, 0) << gen.err;
-    expectBothWalksMarkWhatTheRulesMarkIn(facts);
+    expectEveryWalkMarksWhatTheRulesMarkIn(facts);
     unlink(facts.c_str());
     rmdir(dir.c_str());
 }
 
-TEST(DepthSearch, BothWalksReachWhatTheRulesReachInAGeneratedProgram) {
-    expectBothWalksMarkWhatTheRulesMarkInGenerated("program", "3000");
+TEST(DepthSearch, EveryWalkReachesWhatTheRulesReachInAGeneratedProgram) {
+    expectEveryWalkMarksWhatTheRulesMarkInGenerated("program", "3000");
 }
 
-TEST(DepthSearch, BothWalksReachWhatTheRulesReachInAGeneratedHierarchy) {
-    expectBothWalksMarkWhatTheRulesMarkInGenerated("hierarchy", "300");
+TEST(DepthSearch, EveryWalkReachesWhatTheRulesReachInAGeneratedHierarchy) {
+    expectEveryWalkMarksWhatTheRulesMarkInGenerated("hierarchy", "300");
 }
 
-TEST(DepthSearch, BothWalksReachWhatTheRulesReachInTheBundledExample) {
-    expectBothWalksMarkWhatTheRulesMarkIn(std::string(LOPWORT_SOURCE_DIR) +
+TEST(DepthSearch, EveryWalkReachesWhatTheRulesReachInTheBundledExample) {
+    expectEveryWalkMarksWhatTheRulesMarkIn(std::string(LOPWORT_SOURCE_DIR) +
                                           "/examples/shapes/shapes.ta.in");
 }
 
