@@ -65,7 +65,7 @@ struct CFileFunctions {
 } // namespace
 
 std::vector<std::string> keep_unguardable_functions(CFactBase& base,
-                               const std::function<std::string(int)>& textPath,
+                               const std::function<int(int)>& openText,
                                const std::function<std::string(int)>& keepRoot) {
     std::map<std::pair<int, std::string>, std::vector<std::string>> groups;
     std::map<std::string, CFileFunctions> files;
@@ -85,7 +85,7 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base,
     for (const auto& g : groups) {
         int unit = g.first.first;
         std::string spelled = base.spelled(g.first.second);
-        int fd = open(textPath(unit).c_str(), O_RDONLY);
+        int fd = openText(unit);
         if (fd < 0)
             continue; // no preprocessor run: lopwort's would fail as well
         g_filenameP = spelled.c_str();

@@ -16,11 +16,12 @@
 // For every file that holds functions, scans the preprocessed text of the
 // unit that contains them (the text lopwort's own run will produce) with
 // lopwort's scanner, and makes that unit's keep root use each function
-// whose line lopwort would map to another construct. textPath gives the
-// file holding a unit's preprocessed text; keepRoot the id of its root.
-// Returns the ids of the functions kept.
+// whose line lopwort would map to another construct. openText opens a
+// unit's preprocessed text, positioned at its start and running to the end
+// of the file (-1 when there is none); the scan closes it. keepRoot gives
+// the id of a unit's root. Returns the ids of the functions kept.
 std::vector<std::string> keep_unguardable_functions(CFactBase& base,
-                               const std::function<std::string(int)>& textPath,
+                               const std::function<int(int)>& openText,
                                const std::function<std::string(int)>& keepRoot);
 
 #endif

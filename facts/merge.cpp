@@ -44,8 +44,33 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
         old.m_fact.m_exported = exported;
     }
     for (const CFactRelation& r : factsP->m_relations)
-        if (m_relationSet.insert(r).second)
-            m_relations.push_back(r);
+        add_new_relation(r);
+}
+
+size_t CFactBase::CRelationHash::operator()(size_t i) const {
+    const CFactRelation& r = (*m_relationsP)[i];
+    std::hash<std::string> h;
+    return (h(r.m_verb) * 31 + h(r.m_src)) * 31 + h(r.m_dst);
+}
+
+bool CFactBase::CRelationEqual::operator()(size_t a, size_t b) const {
+    const CFactRelation& x = (*m_relationsP)[a];
+    const CFactRelation& y = (*m_relationsP)[b];
+    return x.m_src == y.m_src && x.m_dst == y.m_dst && x.m_verb == y.m_verb;
+}
+
+bool CFactBase::add_new_relation(const CFactRelation& r) {
+    m_relations.push_back(r);
+    if (m_relationSet.insert(m_relations.size() - 1).second)
+        return true;
+    m_relations.pop_back();
+    return false;
+}
+
+void CFactBase::index_relations() {
+    m_relationSet.clear();
+    for (size_t i = 0; i < m_relations.size(); ++i)
+        m_relationSet.insert(i);
 }
 
 void CFactBase::add_failed_unit(const CMergedUnit& unit, const CUnitFacts* usesP) {
@@ -137,20 +162,18 @@ void CFactBase::drop_slots_of_unbuilt_classes() {
     }
     std::vector<CFactRelation> kept;
     for (const CFactRelation& r : m_relations) {
-        if (is_address(r.m_dst, "FA:") && class_of(r.m_src) == "TV" && !built.count(r.m_src)) {
-            m_relationSet.erase(r);
+        if (is_address(r.m_dst, "FA:") && class_of(r.m_src) == "TV" && !built.count(r.m_src))
             continue;
-        }
         kept.push_back(r);
     }
     m_relations.swap(kept);
+    index_relations();
 }
 
 void CFactBase::add_relation(const std::string& verb, const std::string& src,
                              const std::string& dst) {
-    CFactRelation r{verb, src, dst};
-    if (src != dst && m_relationSet.insert(r).second)
-        m_relations.push_back(r);
+    if (src != dst)
+        add_new_relation(CFactRelation{verb, src, dst});
 }
 
 // lopwort finds a function's file in the preprocessed text of its container
@@ -230,14 +253,11 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
         if (m_entities.count(r.m_src) && m_entities.count(r.m_dst))
             relations.push_back(r);
     m_relations.swap(relations);
-    m_relationSet.clear();
-    for (const CFactRelation& r : m_relations)
-        m_relationSet.insert(r);
+    index_relations();
 
     auto relate = [this](const std::string& verb, const std::string& src, const std::string& dst) {
-        CFactRelation r{verb, src, dst};
-        if (src != dst && m_relationSet.insert(r).second)
-            m_relations.push_back(r);
+        if (src != dst)
+            add_new_relation(CFactRelation{verb, src, dst});
     };
 
     auto add_root = [this](const std::string& id, const std::string& label) {

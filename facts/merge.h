@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct CMergedUnit {
@@ -24,6 +25,11 @@ struct CMergedEntity {
 
 class CFactBase {
   public:
+    CFactBase() = default;
+    // The relation set refers to the relations of its own base.
+    CFactBase(const CFactBase&) = delete;
+    CFactBase& operator=(const CFactBase&) = delete;
+
     // Units must be added in database order so that the first unit to spell
     // a file decides its spelling whatever order the workers finished in.
     void add_unit(const CMergedUnit& unit, const CUnitFacts* factsP);
@@ -62,8 +68,21 @@ class CFactBase {
     std::map<std::string, int> m_canonicalUnit; // the unit that first spelled each file
     std::vector<std::string> m_order;
     std::unordered_map<std::string, CMergedEntity> m_entities;
+    // The relations in the order first met, each once: the set holds their
+    // indices, so that no relation's text is kept twice.
+    struct CRelationHash {
+        const std::vector<CFactRelation>* m_relationsP;
+        size_t operator()(size_t i) const;
+    };
+    struct CRelationEqual {
+        const std::vector<CFactRelation>* m_relationsP;
+        bool operator()(size_t a, size_t b) const;
+    };
     std::vector<CFactRelation> m_relations;
-    std::set<CFactRelation> m_relationSet;
+    std::unordered_set<size_t, CRelationHash, CRelationEqual> m_relationSet{
+        64, CRelationHash{&m_relations}, CRelationEqual{&m_relations}};
+    bool add_new_relation(const CFactRelation& r); // false when it is there already
+    void index_relations();
     struct CFailedUses {
         bool m_known;
         std::set<std::string> m_files, m_names;

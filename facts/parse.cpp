@@ -308,7 +308,7 @@ void add_identifiers(const std::string& text, std::set<std::string>& namesR) {
 
 bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
                 const CCompilerDefaults* defaultsP, const CUnitContext& unit,
-                const std::string& textPath, CUnitFacts& factsR, std::string& errorR) {
+                const CPreprocessed& pre, CUnitFacts& factsR, std::string& errorR) {
     if (chdir(cmd.m_directory.c_str()) != 0) {
         errorR = "cannot change to " + cmd.m_directory + ": " + strerror(errno);
         return false;
@@ -351,9 +351,8 @@ bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
                         cmd.m_file.c_str(), r.c_str());
     }
 
-    std::map<std::string, std::string> spellings;
-    std::string text, spellError;
-    bool ran = learn_spellings(cmd, spellings, text, spellError);
+    const std::map<std::string, std::string>& spellings = pre.m_spellings;
+    bool ran = pre.m_ran;
     if (!parsed) {
         errorR = firstError.empty() ? "does not parse" : firstError;
         // The driver's messages quote whole command lines.
@@ -362,25 +361,17 @@ bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
         for (const auto& s : spellings)
             factsR.m_files.insert(s.first);
         if (ran)
-            add_identifiers(text, factsR.m_names);
+            add_identifiers(pre.m_text, factsR.m_names);
         return false;
     }
     if (!ran)
-        factsR.m_warnings.push_back("file names spelled as real paths: " + spellError);
+        factsR.m_warnings.push_back("file names spelled as real paths: " + pre.m_error);
     for (const auto& p : factsR.m_entities) {
         const std::string& file = p.second.m_file;
         if (file.empty() || factsR.m_spellings.count(file))
             continue;
         auto it = spellings.find(file);
         factsR.m_spellings.emplace(file, it != spellings.end() ? it->second : file);
-    }
-    if (ran) {
-        FILE* outP = fopen(textPath.c_str(), "wb");
-        bool ok = outP && fwrite(text.data(), 1, text.size(), outP) == text.size();
-        if (outP && fclose(outP) != 0)
-            ok = false;
-        if (!ok)
-            factsR.m_warnings.push_back("cannot keep the preprocessed text in " + textPath);
     }
     return true;
 }

@@ -7,6 +7,7 @@
 #include "collect.h"
 #include "compdb.h"
 #include "compiler.h"
+#include "spelling.h"
 #include "unitfacts.h"
 
 #include <string>
@@ -19,12 +20,12 @@ struct CParseSettings {
 
 // Changes to the unit's directory, parses the unit with its recorded
 // arguments and the compiler's defaults (defaultsP may be null) and
-// collects its facts, then learns the spelling of its files from the
-// recorded compiler, whose output is kept in textPath for the merge.
-// Returns false with the unit's first error when it does not parse; factsR
-// then holds what the unit could use (its files and the names it spells).
+// collects its facts, spelling its files as the recorded compiler's
+// preprocessing pre spelled them. Returns false with the unit's first error
+// when it does not parse; factsR then holds what the unit could use (its
+// files and the names it spells).
 bool parse_unit(const CCompileCommand& cmd, const CParseSettings& settings,
                 const CCompilerDefaults* defaultsP, const CUnitContext& unit,
-                const std::string& textPath, CUnitFacts& factsR, std::string& errorR);
+                const CPreprocessed& pre, CUnitFacts& factsR, std::string& errorR);
 
 #endif

@@ -76,3 +76,9 @@ bool learn_spellings(const CCompileCommand& cmd, std::map<std::string, std::stri
     scan_line_markers(text, cmd.m_directory, spellingsR);
     return true;
 }
+
+CPreprocessed preprocess_unit(const CCompileCommand& cmd) {
+    CPreprocessed pre;
+    pre.m_ran = learn_spellings(cmd, pre.m_spellings, pre.m_text, pre.m_error);
+    return pre;
+}

@@ -20,6 +20,16 @@
 bool learn_spellings(const CCompileCommand& cmd, std::map<std::string, std::string>& spellingsR,
                      std::string& textR, std::string& errorR);
 
+// The recorded compiler's preprocessing of a unit: whether it ran, the
+// spellings it taught, its text, and why it failed.
+struct CPreprocessed {
+    bool m_ran = false;
+    std::map<std::string, std::string> m_spellings;
+    std::string m_text;
+    std::string m_error;
+};
+CPreprocessed preprocess_unit(const CCompileCommand& cmd);
+
 // Reads line markers from preprocessed text, as lopwort's scanner does: a
 // line "#", blanks, a line number not starting with 0, blanks, and a name in
 // double quotes. Names in angle brackets are skipped.

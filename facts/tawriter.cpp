@@ -87,22 +87,36 @@ std::string ta_args(const std::vector<std::string>& words) {
     return out + ")";
 }
 
-std::string write_ta(const CFactBase& base, const std::string& source) {
+bool write_ta(const CFactBase& base, const std::string& source,
+              const std::function<bool(const std::string&)>& sink) {
+    // Handed over a piece at a time: the whole text is as large again as
+    // the fact base it is written from.
     std::string out;
+    bool ok = true;
+    auto flush = [&](bool last) {
+        if (ok && (last || out.size() >= (1u << 20))) {
+            ok = sink(out);
+            out.clear();
+        }
+    };
     out += "// Facts written by lopwort-facts from " + source + "\n";
     out += "FACT TUPLE :\n";
     for (const CMergedUnit& u : base.units())
         out += "$INSTANCE " + ta_word(u.m_id) + " file\n";
-    for (const std::string& id : base.order())
+    for (const std::string& id : base.order()) {
         out += "$INSTANCE " + ta_word(id) + " " + base.entity(id).m_fact.m_class + "\n";
+        flush(false);
+    }
     for (const std::string& id : base.order()) {
         const CMergedEntity& m = base.entity(id);
         if (m.m_unit >= 0 && m.m_fact.is_function())
             out += "contain " + ta_word(base.units()[static_cast<size_t>(m.m_unit)].m_id) + " " +
                    ta_word(id) + "\n";
     }
-    for (const CFactRelation& r : base.relations())
+    for (const CFactRelation& r : base.relations()) {
         out += r.m_verb + " " + ta_word(r.m_src) + " " + ta_word(r.m_dst) + "\n";
+        flush(false);
+    }
 
     out += "FACT ATTRIBUTE :\n";
     for (const CMergedUnit& u : base.units())
@@ -119,6 +133,8 @@ std::string write_ta(const CFactBase& base, const std::string& source) {
         if (!e.m_mangle.empty())
             out += " mangle = " + ta_value(e.m_mangle);
         out += " }\n";
+        flush(false);
     }
-    return out;
+    flush(true);
+    return ok;
 }

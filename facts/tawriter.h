@@ -6,6 +6,7 @@
 
 #include "merge.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,10 @@ std::string ta_value(const std::string& s);
 // again when it runs the command.
 std::string ta_args(const std::vector<std::string>& words);
 
-// The whole fact file; source names the database in the heading comment.
-std::string write_ta(const CFactBase& base, const std::string& source);
+// The whole fact file, handed to sink a piece at a time; source names where
+// the facts came from in the heading comment. False when sink refused a
+// piece (which ends the writing).
+bool write_ta(const CFactBase& base, const std::string& source,
+              const std::function<bool(const std::string&)>& sink);
 
 #endif

@@ -3,8 +3,7 @@
 // this program reads it, so it favours being simple over being compact.
 #include "unitfacts.h"
 
-#include <cstdio>
-#include <fstream>
+#include <cstdlib>
 
 CFactEntity& CUnitFacts::add_entity(const CFactEntity& e) {
     auto it = m_entities.find(e.m_id);
@@ -58,7 +57,7 @@ static std::vector<std::string> split_fields(const std::string& line) {
     return fields;
 }
 
-bool write_unit_facts(const CUnitFacts& facts, const std::string& path) {
+std::string unit_facts_records(const CUnitFacts& facts) {
     std::string out;
     for (const auto& s : facts.m_spellings) {
         out += "S";
@@ -100,59 +99,51 @@ bool write_unit_facts(const CUnitFacts& facts, const std::string& path) {
         put_record(out, 'F', f);
     for (const std::string& n : facts.m_names)
         put_record(out, 'N', n);
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    bool ok = fwrite(out.data(), 1, out.size(), f) == out.size();
-    return fclose(f) == 0 && ok;
+    return out;
 }
 
-bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& errorR) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        errorR = "cannot read " + path;
+std::string record_field(const std::string& value) {
+    std::string out;
+    put_field(out, value);
+    return out;
+}
+
+std::vector<std::string> record_fields(const std::string& line) { return split_fields(line); }
+
+bool read_unit_facts_record(const std::vector<std::string>& f, CUnitFacts& factsR) {
+    const std::string& kind = f[0];
+    if (kind == "S" && f.size() == 3) {
+        factsR.m_spellings.emplace(f[1], f[2]);
+    } else if (kind == "E" && f.size() == 12) {
+        CFactEntity e;
+        e.m_id = f[1];
+        e.m_class = f[2];
+        e.m_label = f[3];
+        e.m_mangle = f[4];
+        e.m_file = f[5];
+        e.m_line = atoi(f[6].c_str());
+        e.m_endLine = atoi(f[7].c_str());
+        e.m_defined = f[8].find('D') != std::string::npos;
+        e.m_exported = f[8].find('X') != std::string::npos;
+        e.m_inMacroLine = f[8].find('M') != std::string::npos;
+        e.m_templateKey = f[9];
+        e.m_textLine = atoi(f[10].c_str());
+        e.m_textColumn = atoi(f[11].c_str());
+        factsR.add_entity(e);
+    } else if (kind == "R" && f.size() == 4) {
+        factsR.add_relation(f[1], f[2], f[3]);
+    } else if (kind == "W" && f.size() == 2) {
+        factsR.m_warnings.push_back(f[1]);
+    } else if (kind == "B" && f.size() == 2) {
+        factsR.m_built.insert(f[1]);
+    } else if (kind == "X" && f.size() == 2) {
+        factsR.m_failure = f[1];
+    } else if (kind == "F" && f.size() == 2) {
+        factsR.m_files.insert(f[1]);
+    } else if (kind == "N" && f.size() == 2) {
+        factsR.m_names.insert(f[1]);
+    } else {
         return false;
-    }
-    std::string line;
-    int lineno = 0;
-    while (std::getline(in, line)) {
-        ++lineno;
-        std::vector<std::string> f = split_fields(line);
-        const std::string& kind = f[0];
-        if (kind == "S" && f.size() == 3) {
-            factsR.m_spellings.emplace(f[1], f[2]);
-        } else if (kind == "E" && f.size() == 12) {
-            CFactEntity e;
-            e.m_id = f[1];
-            e.m_class = f[2];
-            e.m_label = f[3];
-            e.m_mangle = f[4];
-            e.m_file = f[5];
-            e.m_line = atoi(f[6].c_str());
-            e.m_endLine = atoi(f[7].c_str());
-            e.m_defined = f[8].find('D') != std::string::npos;
-            e.m_exported = f[8].find('X') != std::string::npos;
-            e.m_inMacroLine = f[8].find('M') != std::string::npos;
-            e.m_templateKey = f[9];
-            e.m_textLine = atoi(f[10].c_str());
-            e.m_textColumn = atoi(f[11].c_str());
-            factsR.add_entity(e);
-        } else if (kind == "R" && f.size() == 4) {
-            factsR.add_relation(f[1], f[2], f[3]);
-        } else if (kind == "W" && f.size() == 2) {
-            factsR.m_warnings.push_back(f[1]);
-        } else if (kind == "B" && f.size() == 2) {
-            factsR.m_built.insert(f[1]);
-        } else if (kind == "X" && f.size() == 2) {
-            factsR.m_failure = f[1];
-        } else if (kind == "F" && f.size() == 2) {
-            factsR.m_files.insert(f[1]);
-        } else if (kind == "N" && f.size() == 2) {
-            factsR.m_names.insert(f[1]);
-        } else {
-            errorR = path + ":" + std::to_string(lineno) + ": malformed record";
-            return false;
-        }
     }
     return true;
 }

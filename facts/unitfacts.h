@@ -1,8 +1,9 @@
 // The facts of one translation unit, as the worker that parsed it hands them
-// to the merge. Workers run in child processes, so the facts travel through
-// a file in a small line format; ids are already global (mangled names, or
-// unit-qualified ids for internal linkage), so the merge only has to unite
-// records and choose one spelling and one container per function.
+// to the merge. Workers run in child processes or on other machines, so the
+// facts travel through a file (a fragment) in a small line format; ids are
+// already global (mangled names, or unit-qualified ids for internal
+// linkage), so the merge only has to unite records and choose one spelling
+// and one container per function.
 #ifndef LOPWORT_FACTS_UNITFACTS_H
 #define LOPWORT_FACTS_UNITFACTS_H
 
@@ -63,7 +64,15 @@ struct CUnitFacts {
     }
 };
 
-bool write_unit_facts(const CUnitFacts& facts, const std::string& path);
-bool read_unit_facts(const std::string& path, CUnitFacts& factsR, std::string& errorR);
+// The facts as records, one a line: a kind letter, then tab-separated fields
+// with tab, line feed and backslash escaped.
+std::string unit_facts_records(const CUnitFacts& facts);
+// The fields of one record line (its kind letter first), and one field as
+// a record holds it (the tab before it included).
+std::vector<std::string> record_fields(const std::string& line);
+std::string record_field(const std::string& value);
+// Adds the record whose fields are given; false for a record of no known
+// kind or with the wrong number of fields.
+bool read_unit_facts_record(const std::vector<std::string>& fields, CUnitFacts& factsR);
 
 #endif

@@ -1,0 +1,98 @@
+// Cache entries are plain files named by their key, two levels deep so that
+// no directory grows to hundreds of thousands of names. An entry is a first
+// line naming the format, the records, and a last record with the records'
+// size: an entry cut short or from another format is never used.
+#include "cache.h"
+
+#include "fragment.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static const char kEntryHeader[] = "lopwort-facts cache 1\n";
+
+void CCacheKey::bytes(const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(p[i]);
+        m_a = (m_a ^ c) * 0x100000001b3ull;
+        m_b = (m_b + c + 1) * 0xff51afd7ed558ccdull;
+        m_b ^= m_b >> 29;
+    }
+}
+
+CCacheKey& CCacheKey::add(const std::string& part) {
+    std::string size = std::to_string(part.size()) + ":";
+    bytes(size.data(), size.size());
+    bytes(part.data(), part.size());
+    return *this;
+}
+
+std::string CCacheKey::hex() const {
+    char buf[40];
+    snprintf(buf, sizeof buf, "%016llx%016llx", m_a, m_b);
+    return buf;
+}
+
+std::string CFactsCache::path(const std::string& key) const {
+    return m_dir + "/" + key.substr(0, 2) + "/" + key.substr(2);
+}
+
+bool CFactsCache::load(const std::string& key, std::string& recordsR) const {
+    if (!enabled())
+        return false;
+    std::ifstream in(path(key), std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string entry = text.str();
+    size_t headerSize = sizeof kEntryHeader - 1;
+    size_t lastLine = entry.size() >= 2 ? entry.rfind('\n', entry.size() - 2) : std::string::npos;
+    bool good = entry.compare(0, headerSize, kEntryHeader) == 0 && lastLine != std::string::npos &&
+                lastLine + 1 >= headerSize && entry.back() == '\n' &&
+                entry.compare(lastLine + 1, 2, "Z\t") == 0 &&
+                entry.substr(lastLine + 3, entry.size() - lastLine - 4) ==
+                    std::to_string(lastLine + 1 - headerSize);
+    if (!good) {
+        unlink(path(key).c_str());
+        return false;
+    }
+    recordsR = entry.substr(headerSize, lastLine + 1 - headerSize);
+    return true;
+}
+
+void CFactsCache::store(const std::string& key, const std::string& records) const {
+    if (!enabled())
+        return;
+    std::string file = path(key);
+    std::string dir = file.substr(0, file.rfind('/'));
+    // Each level may be missing; another worker may make it meanwhile.
+    for (size_t at = 1; at != std::string::npos; at = dir.find('/', at + 1))
+        mkdir(dir.substr(0, at).c_str(), 0777);
+    mkdir(dir.c_str(), 0777);
+    write_whole(file, kEntryHeader + records + "Z\t" + std::to_string(records.size()) + "\n");
+}
+
+std::string default_cache_dir() {
+    const char* xdgP = getenv("XDG_CACHE_HOME");
+    if (xdgP != nullptr && xdgP[0] == '/')
+        return std::string(xdgP) + "/lopwort-facts";
+    const char* homeP = getenv("HOME");
+    if (homeP != nullptr && homeP[0] == '/')
+        return std::string(homeP) + "/.cache/lopwort-facts";
+    return std::string();
+}
+
+std::string extractor_identity() {
+    struct stat st;
+    if (stat("/proc/self/exe", &st) != 0)
+        return "unknown " + std::to_string(getpid()); // never matches another run
+    return std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ino);
+}
