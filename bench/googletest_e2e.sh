@@ -3,7 +3,10 @@
 # sources from /usr/src/googletest, builds them with a compilation database
 # (each function in its own section, and the linker's garbage collection
 # listing what it drops), runs the test suite, extracts facts for every
-# unit, guards the dead functions out with lopwort -u, rebuilds and runs the
+# unit (a lopwort-facts --unit step each, with a cache that starts empty,
+# then --merge; then once more whole, which must take every unit from the
+# cache and give the same facts), guards the dead functions out with
+# lopwort -u, rebuilds and runs the
 # suite again; then refreshes the guarded tree (extracts it again and strips
 # it with lopwort -s), which must give the same guards, and builds and tests
 # once more. Prints the figures: units, functions, dead, guarded, build and
@@ -67,15 +70,47 @@ step "test before guarding"
 (cd "$build" && ctest -j"$jobs" >"$log/test-before" 2>&1) || true
 tests_before=$(grep -E "tests passed" "$log/test-before" || echo "no ctest summary")
 
-step "extract facts"
+step "extract facts: a step per unit ($jobs at a time), then the merge"
+# As a build engine would: lopwort-facts --unit for each database entry,
+# with a cache of its own that starts empty, then lopwort-facts --merge.
+db="$build/compile_commands.json"
+cache="$work/cache"
+rm -rf "$cache" "$work/fragments" "$work/unit-rss" "$log/units"
+mkdir -p "$work/fragments"
+python3 - "$db" >"$work/units" <<'PY'
+import json, sys
+seen = {}
+for i, e in enumerate(json.load(open(sys.argv[1]))):
+    seen[e["file"]] = seen.get(e["file"], 0) + 1
+    print("%d %s#%d" % (i, e["file"], seen[e["file"]]))
+PY
+cat >"$work/unit-step.sh" <<STEP
+#!/bin/sh
+# usage: unit-step.sh INDEX FILE#K
+exec /usr/bin/time -f %M -a -o "$work/unit-rss" "$facts_bin" --unit "\$2" --cache "$cache" \
+    -o "$work/fragments/\$1.fragment" "$db" 2>>"$log/units"
+STEP
 t=$(seconds)
-/usr/bin/time -v "$facts_bin" -j"$jobs" --stats -v -o "$work/googletest.ta" \
-    "$build/compile_commands.json" 2>"$log/extract" || true
+xargs -P "$jobs" -L 1 -a "$work/units" sh "$work/unit-step.sh" || true
+/usr/bin/time -v "$facts_bin" --merge --stats -v -o "$work/googletest.ta" \
+    "$work"/fragments/*.fragment 2>"$log/extract" || true
 extract_seconds=$(elapsed "$t")
-extract_stats=$(grep "units/s" "$log/extract" || echo "no statistics")
+units_per_second=$(awk -v n="$(wc -l <"$work/units")" -v s="$extract_seconds" \
+    'BEGIN { printf "%.2f", s > 0 ? n / s : 0 }')
+worker_rss=$(sort -n "$work/unit-rss" | tail -1)
+extract_stats="$(wc -l <"$work/units") units, $units_per_second units/s, largest step $((worker_rss / 1024)) MiB"
 no_extent=$(sed -n 's/.*: \([0-9]*\) functions kept that lopwort could not guard alone.*/\1/p' "$log/extract")
 in_macros=$(sed -n 's/.*, and \([0-9]*\) written by a macro with other declarations/\1/p' "$log/extract")
 extract_rss=$(awk -F': ' '/Maximum resident set size/ { printf "%d MiB", $2 / 1024 }' "$log/extract")
+facts_size=$(stat -c %s "$work/googletest.ta")
+
+step "extract again, whole, with nothing changed: everything from the cache"
+t=$(seconds)
+"$facts_bin" -j"$jobs" -q --stats --cache "$cache" -o "$work/again.ta" "$db" 2>"$log/extract-again" || true
+again_seconds=$(elapsed "$t")
+again_parsed=$(grep -o '[0-9]* parsed, [0-9]* from the cache' "$log/extract-again" || echo "no statistics")
+again_same=different
+cmp -s <(tail -n +2 "$work/googletest.ta") <(tail -n +2 "$work/again.ta") && again_same=the same
 
 step "report and guard (lopwort -u -p $src)"
 "$bin/lopwort" -u -p "$src" "$work/googletest.ta" >"$work/report" 2>"$log/lopwort"
@@ -95,7 +130,8 @@ step "refresh: extract the guarded tree again and strip (lopwort -s -p $src)"
 rm -rf "$work/guarded"
 cp -r "$src" "$work/guarded"
 t=$(seconds)
-"$facts_bin" -j"$jobs" -o "$work/refresh.ta" "$build/compile_commands.json" 2>"$log/extract-refresh" || true
+"$facts_bin" -j"$jobs" -q --stats --cache "$cache" -o "$work/refresh.ta" "$db" 2>"$log/extract-refresh" || true
+refresh_parsed=$(grep -o '[0-9]* parsed, [0-9]* from the cache' "$log/extract-refresh" || echo "no statistics")
 "$bin/lopwort" -s -p "$src" "$work/refresh.ta" >"$work/refresh-report" 2>"$log/lopwort-refresh"
 refresh_seconds=$(elapsed "$t")
 unstamp() { sed -E 's/_DEAD_[0-9]{14}.*/_DEAD_/' "$1"; }
@@ -127,8 +163,9 @@ cat <<REPORT
 
 googletest end to end ($work)
   units in the database        $units
-  extraction                   $extract_stats
-  extraction wall time, memory ${extract_seconds} s, ${extract_rss} (largest process)
+  extraction (steps and merge) $extract_stats
+  extraction wall time, memory ${extract_seconds} s, ${extract_rss} (merge), fact file $((facts_size / 1048576)) MiB
+  again, nothing changed       ${again_seconds} s, ${again_parsed}, facts ${again_same}
   dead functions (lopwort)     ${dead:-?}
   guarded out                  ${guarded} functions, ${lines:-0} lines, in ${files:-0} files
   dead but left in place       ${kept} (template with live instances, no line, no extent, or a live line)
@@ -137,9 +174,10 @@ googletest end to end ($work)
   tests before guarding        ${tests_before}
   build after guarding         ${build_after} s, status ${build_after_status}
   tests after guarding         ${tests_after} (ctest status ${test_after_status})
-  refresh (extract and -s)     ${refresh_seconds} s, ${refresh_differs} files differ from the guarded tree (stamps aside)
+  refresh (extract and -s)     ${refresh_seconds} s (${refresh_parsed}), ${refresh_differs} files differ from the guarded tree (stamps aside)
   tests after the refresh      ${tests_refresh} (status ${refresh_status})
 REPORT
 cat "$work/comparison"
 [ "$build_after_status" -eq 0 ] && [ "$test_after_status" -eq 0 ] && [ "$refresh_status" -eq 0 ] &&
-    [ "$refresh_differs" -eq 0 ]
+    [ "$refresh_differs" -eq 0 ] && [ "$again_same" = "the same" ] &&
+    case "$again_parsed" in "0 parsed,"*) true ;; *) false ;; esac

@@ -118,7 +118,8 @@ void printChain(FILE* outP, CEntityInstance* targetP, const CReachRecord& record
 } // namespace
 
 bool names_function(CEntityInstance* eP, const char* nameP) {
-    return sameText(eP->getLabel(), nameP, true) || strcmp(eP->getId(), nameP) == 0 ||
+    // An id may carry its unit as a prefix ("main.cpp::_ZL4helpv").
+    return sameText(eP->getLabel(), nameP, true) || sameText(eP->getId(), nameP, true) ||
            sameText(eP->getAttribute("mangle"), nameP) || namesFileLine(eP, nameP);
 }
 

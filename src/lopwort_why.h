@@ -13,8 +13,9 @@ class CEntityInstance;
 class CReachRecord;
 
 // Whether nameP names the function eP: its label (quotes aside) or the
-// label's last component after "::", its id, its mangled name, or
-// FILE:LINE, where FILE is its path or the end of its path after a "/".
+// label's last component after "::", its id or the id's part after a unit
+// prefix ("FILE::"), its mangled name, or FILE:LINE, where FILE is its path
+// or the end of its path after a "/".
 bool names_function(CEntityInstance* eP, const char* nameP);
 
 // Prints the answer for every name on outP: a line "why NAME: ..." for each
