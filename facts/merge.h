@@ -6,10 +6,12 @@
 
 #include "unitfacts.h"
 
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 struct CMergedUnit {
@@ -23,10 +25,16 @@ struct CMergedEntity {
     int m_unit = -1; // index of the containing unit, -1 for none
 };
 
+struct CFactRelationRef {
+    const std::string& m_verb;
+    const std::string& m_src;
+    const std::string& m_dst;
+};
+
 class CFactBase {
   public:
     CFactBase() = default;
-    // The relation set refers to the relations of its own base.
+    // Relations refer to the names of their own base.
     CFactBase(const CFactBase&) = delete;
     CFactBase& operator=(const CFactBase&) = delete;
 
@@ -50,7 +58,12 @@ class CFactBase {
     const std::vector<CMergedUnit>& units() const { return m_units; }
     const std::vector<std::string>& order() const { return m_order; }
     const CMergedEntity& entity(const std::string& id) const { return m_entities.at(id); }
-    const std::vector<CFactRelation>& relations() const { return m_relations; }
+    // The relations in the order first met, each once.
+    size_t relation_count() const { return m_relations.size(); }
+    CFactRelationRef relation(size_t i) const {
+        const CIdRelation& r = m_relations[i];
+        return {m_names[r.m_verb], m_names[r.m_src], m_names[r.m_dst]};
+    }
     void add_relation(const std::string& verb, const std::string& src, const std::string& dst);
     // The file text lopwort must see for a real path.
     std::string spelled(const std::string& realPath) const;
@@ -68,20 +81,20 @@ class CFactBase {
     std::map<std::string, int> m_canonicalUnit; // the unit that first spelled each file
     std::vector<std::string> m_order;
     std::unordered_map<std::string, CMergedEntity> m_entities;
-    // The relations in the order first met, each once: the set holds their
-    // indices, so that no relation's text is kept twice.
-    struct CRelationHash {
-        const std::vector<CFactRelation>* m_relationsP;
-        size_t operator()(size_t i) const;
+    // The relations in the order first met, each once. Ids are long (a
+    // mangled name is often a hundred bytes) and each is in many relations,
+    // so a relation holds the numbers of its three names, each name kept
+    // once; an open-addressed table of relation numbers finds duplicates.
+    struct CIdRelation {
+        uint32_t m_verb, m_src, m_dst;
     };
-    struct CRelationEqual {
-        const std::vector<CFactRelation>* m_relationsP;
-        bool operator()(size_t a, size_t b) const;
-    };
-    std::vector<CFactRelation> m_relations;
-    std::unordered_set<size_t, CRelationHash, CRelationEqual> m_relationSet{
-        64, CRelationHash{&m_relations}, CRelationEqual{&m_relations}};
-    bool add_new_relation(const CFactRelation& r); // false when it is there already
+    std::deque<std::string> m_names;
+    std::unordered_map<std::string_view, uint32_t> m_nameIds;
+    std::vector<CIdRelation> m_relations;
+    std::vector<uint32_t> m_relationSlots; // relation number + 1; 0 for an empty slot
+    uint32_t name_id(const std::string& name);
+    // Adds a relation not there yet; false when it is.
+    bool add_new_relation(const std::string& verb, const std::string& src, const std::string& dst);
     void index_relations();
     struct CFailedUses {
         bool m_known;

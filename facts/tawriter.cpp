@@ -113,7 +113,8 @@ bool write_ta(const CFactBase& base, const std::string& source,
             out += "contain " + ta_word(base.units()[static_cast<size_t>(m.m_unit)].m_id) + " " +
                    ta_word(id) + "\n";
     }
-    for (const CFactRelation& r : base.relations()) {
+    for (size_t i = 0; i < base.relation_count(); ++i) {
+        CFactRelationRef r = base.relation(i);
         out += r.m_verb + " " + ta_word(r.m_src) + " " + ta_word(r.m_dst) + "\n";
         flush(false);
     }
