@@ -226,3 +226,24 @@ std::vector<std::string> user_system_directories(const CCompileCommand& cmd) {
     }
     return dirs;
 }
+
+std::vector<std::string> include_directories(const CCompileCommand& cmd) {
+    std::vector<std::string> dirs;
+    const std::vector<std::string>& args = cmd.m_arguments;
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string dir;
+        for (const char* optionP : {"-I", "-isystem", "-iquote", "-idirafter"}) {
+            size_t n = strlen(optionP);
+            if (args[i] == optionP && i + 1 < args.size())
+                dir = args[++i];
+            else if (args[i].compare(0, n, optionP) == 0 && args[i].size() > n &&
+                     (n == 2 || args[i][n] == '/' || args[i][n] == '.'))
+                dir = args[i].substr(n);
+            if (!dir.empty())
+                break;
+        }
+        if (!dir.empty())
+            dirs.push_back(dir[0] == '/' ? dir : cmd.m_directory + "/" + dir);
+    }
+    return dirs;
+}

@@ -42,4 +42,8 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
 // them as system headers.
 std::vector<std::string> user_system_directories(const CCompileCommand& cmd);
 
+// Every directory the recorded command adds to the include search (-I,
+// -isystem, -iquote, -idirafter), made absolute.
+std::vector<std::string> include_directories(const CCompileCommand& cmd);
+
 #endif

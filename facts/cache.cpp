@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,47 @@ void CFactsCache::store(const std::string& key, const std::string& records) cons
         mkdir(dir.substr(0, at).c_str(), 0777);
     mkdir(dir.c_str(), 0777);
     write_whole(file, kEntryHeader + records + "Z\t" + std::to_string(records.size()) + "\n");
+}
+
+static long long nanoseconds(const struct timespec& t) {
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+long long clock_now() {
+    struct timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return nanoseconds(t);
+}
+
+std::string file_states(const std::vector<std::string>& paths, long long since, bool& stableR) {
+    std::string out;
+    stableR = true;
+    for (const std::string& path : paths) {
+        struct stat st;
+        out += path;
+        if (stat(path.c_str(), &st) != 0) {
+            out += "\t-\n";
+            continue;
+        }
+        long long modified = nanoseconds(st.st_mtim), changed = nanoseconds(st.st_ctim);
+        if (modified >= since || changed >= since)
+            stableR = false;
+        out += "\t" + std::to_string(st.st_size) + "\t" + std::to_string(modified) + "\t" +
+               std::to_string(changed) + "\t" + std::to_string(st.st_ino) + "\n";
+    }
+    return out;
+}
+
+std::vector<std::string> state_paths(const std::string& states) {
+    std::vector<std::string> paths;
+    for (size_t at = 0; at < states.size();) {
+        size_t tab = states.find('\t', at), eol = states.find('\n', at);
+        if (tab == std::string::npos || eol == std::string::npos || tab > eol)
+            break;
+        paths.push_back(states.substr(at, tab - at));
+        at = eol + 1;
+    }
+    return paths;
 }
 
 std::string default_cache_dir() {

@@ -41,6 +41,19 @@ class CFactsCache {
     std::string path(const std::string& key) const;
 };
 
+// The state of files and directories as a manifest records it: for each,
+// its path, size, modification and change times and inode, one a line. A
+// unit whose files and search directories are all in the state recorded
+// when it was last preprocessed needs no preprocessing to find its key (a
+// new header that would shadow an old one changes its directory). stableR
+// is false when any of them changed at or after since, the moment the
+// preprocessing began: their state may not be the one it read.
+std::string file_states(const std::vector<std::string>& paths, long long since, bool& stableR);
+// The paths of a manifest's states, in order.
+std::vector<std::string> state_paths(const std::string& states);
+// Now, in the nanoseconds that file_states compares.
+long long clock_now();
+
 // The cache directory when none is named: $XDG_CACHE_HOME/lopwort-facts,
 // or ~/.cache/lopwort-facts; empty when neither can be found.
 std::string default_cache_dir();

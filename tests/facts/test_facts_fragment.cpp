@@ -125,11 +125,23 @@ TEST(FactsFragment, TheCacheParsesOnlyWhatChanged) {
     // Other options, another key.
     EXPECT_EQ(run({"--exported", p.dir + "/inc"}), "3 parsed, 0 from the cache");
 
+    // A header that now shadows the one a unit read, earlier in its search
+    // path, is a change too, although no file the unit read changed.
+    p.file("alt/keep.txt", "");
+    p.file("uses_alt.cpp", "#include \"shared.h\"\nint use_alt() { return shared_used(2); }\n");
+    p.unit("uses_alt.cpp", {"-Ialt", "-Iinc", "-c", "uses_alt.cpp", "-o", "uses_alt.o"});
+    EXPECT_EQ(run(), "1 parsed, 3 from the cache");
+    EXPECT_EQ(run(), "0 parsed, 4 from the cache");
+    p.file("alt/shared.h", "inline int shared_used(int x) { return x * 7; }\n"
+                           "inline int only_in_alt() { return 6; }\n");
+    EXPECT_EQ(run(), "1 parsed, 3 from the cache");
+    EXPECT_NE(p.facts().find("alt/shared.h"), std::string::npos);
+
     // A damaged entry is not used, and --no-cache reads none.
     ASSERT_EQ(p.shell("for f in cache/*/*; do head -c 20 \"$f\" > x && mv x \"$f\"; done"), 0);
-    EXPECT_EQ(run(), "3 parsed, 0 from the cache");
+    EXPECT_EQ(run(), "4 parsed, 0 from the cache");
     RunResult r = p.extract({"--stats", "--no-cache"});
-    EXPECT_NE(r.err.find("3 parsed, 0 from the cache"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("4 parsed, 0 from the cache"), std::string::npos) << r.err;
 }
 
 } // namespace
