@@ -10,6 +10,10 @@
 // extractor that knows every entity up front writes it: every $INSTANCE,
 // then containment and uses, then the attribute records.
 //
+// The "dense" shape is the same program as a terse extractor writes it:
+// short ids, labels and paths, and a "mangle" only where virtual-call
+// resolution needs one (about half the bytes per function).
+//
 // The other shapes are the extremes: a call chain from "main" through every
 // function, a containment chain that the search climbs from its bottom, and
 // a class hierarchy in which every level overrides a virtual function.
@@ -17,7 +21,7 @@
 // Everything is drawn from one generator seeded by --seed, so a seed and a
 // count always give the same bytes.
 //
-// usage: bench_gen_facts [--seed S] [--shape program|callchain|containchain|hierarchy] N OUTPUT
+// usage: bench_gen_facts [--seed S] [--shape program|dense|callchain|containchain|hierarchy] N OUTPUT
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +72,10 @@ enum Kind : uint8_t {
 };
 
 struct Program {
+    // The dense variant: short ids, labels and paths, and a "mangle" only
+    // where resolution needs one (virtual functions, tables, type
+    // information), as a terse extractor writes them.
+    bool dense = false;
     long n = 0;
     long files = 0;
     uint64_t seed = 0;
@@ -100,9 +108,13 @@ struct Program {
     std::string nested(long f) const { return comp(ns(f)) + comp(cls(f)); }
     std::string unit(long f) const { return "file" + std::to_string(f) + ".cpp"; }
     std::string path(long f) const {
+        if (dense)
+            return "/p/" + std::to_string(dirOf(f)) + "/" + std::to_string(f) + ".c";
         return "/proj/src/dir" + std::to_string(dirOf(f)) + "/" + unit(f);
     }
     std::string header(long f) const {
+        if (dense)
+            return "/p/h" + std::to_string(dirOf(f)) + ".h";
         return "/proj/include/common" + std::to_string(dirOf(f)) + ".h";
     }
     static const char* params(int slot) {
@@ -140,11 +152,26 @@ struct Program {
     bool isStatic(long g) const {
         return kind[g] == K_LF || kind[g] == K_HELPER || kind[g] == K_INIT;
     }
+    std::string shortId(long g) const {
+        static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+        std::string s;
+        do {
+            s.insert(s.begin(), digits[g % 36]);
+            g /= 36;
+        } while (g > 0);
+        return "f" + s;
+    }
+    bool keepsMangle(long g) const { return !dense || kind[g] == K_VF; }
     std::string id(long g) const {
+        if (dense && kind[g] != K_MAIN)
+            return isStatic(g) ? std::to_string(g / kPerFile) + ":" + shortId(g) : shortId(g);
         return isStatic(g) ? unit(g / kPerFile) + "::" + mangle(g) : mangle(g);
     }
     std::string label(long g) const {
         long f = g / kPerFile;
+        if (dense && kind[g] != K_MAIN && kind[g] != K_INIT && kind[g] != K_VF &&
+            kind[g] != K_HELPER)
+            return shortId(g);
         switch (kind[g]) {
         case K_MAIN:
             return "main";
@@ -377,14 +404,14 @@ void writeProgram(Program& p) {
             "\" \"-o\" \"obj/" + std::to_string(f) + ".o\") }\n");
         int line = 10;
         for (long g = f * kPerFile; g < (f + 1) * kPerFile; ++g) {
-            std::string m = p.mangle(g);
+            std::string m = p.keepsMangle(g) ? " mangle = \"" + p.mangle(g) + "\"" : "";
             if (p.kind[g] == K_HELPER) {
                 out(p.id(g) + " { label = \"" + p.label(g) + "\" file = \"" + p.header(f) +
-                    "\" lineno = 12 mangle = \"" + m + "\" }\n");
+                    "\" lineno = 12" + m + " }\n");
                 continue;
             }
             out(p.id(g) + " { label = \"" + p.label(g) + "\" file = \"" + p.path(f) +
-                "\" lineno = " + std::to_string(line) + " mangle = \"" + m + "\" }\n");
+                "\" lineno = " + std::to_string(line) + m + " }\n");
             line += 7 + static_cast<int>(g % 23);
         }
         for (int v = 0; v < 10; ++v)
@@ -501,7 +528,7 @@ int main(int argc, char** argv) {
     }
     if (argc - i != 2 || atol(argv[i]) < 1) {
         fprintf(stderr,
-                "usage: %s [--seed S] [--shape program|callchain|containchain|hierarchy] N "
+                "usage: %s [--seed S] [--shape program|dense|callchain|containchain|hierarchy] N "
                 "OUTPUT\n",
                 argv[0]);
         return 1;
@@ -514,8 +541,9 @@ int main(int argc, char** argv) {
     }
     static char buffer[1 << 20];
     setvbuf(g_outP, buffer, _IOFBF, sizeof buffer);
-    if (strcmp(shapeP, "program") == 0) {
+    if (strcmp(shapeP, "program") == 0 || strcmp(shapeP, "dense") == 0) {
         Program p;
+        p.dense = strcmp(shapeP, "dense") == 0;
         p.n = n;
         p.seed = seed;
         planProgram(p);
