@@ -110,7 +110,7 @@ t=$(seconds)
 again_seconds=$(elapsed "$t")
 again_parsed=$(grep -o '[0-9]* parsed, [0-9]* from the cache' "$log/extract-again" || echo "no statistics")
 again_same=different
-cmp -s <(tail -n +2 "$work/googletest.ta") <(tail -n +2 "$work/again.ta") && again_same=the same
+cmp -s <(tail -n +2 "$work/googletest.ta") <(tail -n +2 "$work/again.ta") && again_same="the same"
 
 step "report and guard (lopwort -u -p $src)"
 "$bin/lopwort" -u -p "$src" "$work/googletest.ta" >"$work/report" 2>"$log/lopwort"

@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,12 +45,17 @@ std::string CFactsCache::path(const std::string& key) const {
 bool CFactsCache::load(const std::string& key, std::string& recordsR) const {
     if (!enabled())
         return false;
-    std::ifstream in(path(key), std::ios::binary);
-    if (!in)
+    // Read straight into one string: an entry may be large.
+    FILE* inP = fopen(path(key).c_str(), "rb");
+    if (inP == nullptr)
         return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string entry = text.str();
+    std::string entry;
+    struct stat st;
+    if (fstat(fileno(inP), &st) == 0 && st.st_size > 0) {
+        entry.resize(static_cast<size_t>(st.st_size));
+        entry.resize(fread(&entry[0], 1, entry.size(), inP));
+    }
+    fclose(inP);
     size_t headerSize = sizeof kEntryHeader - 1;
     size_t lastLine = entry.size() >= 2 ? entry.rfind('\n', entry.size() - 2) : std::string::npos;
     bool good = entry.compare(0, headerSize, kEntryHeader) == 0 && lastLine != std::string::npos &&
@@ -64,7 +67,9 @@ bool CFactsCache::load(const std::string& key, std::string& recordsR) const {
         unlink(path(key).c_str());
         return false;
     }
-    recordsR = entry.substr(headerSize, lastLine + 1 - headerSize);
+    entry.resize(lastLine + 1);
+    entry.erase(0, headerSize);
+    recordsR = std::move(entry);
     return true;
 }
 
@@ -77,7 +82,11 @@ void CFactsCache::store(const std::string& key, const std::string& records) cons
     for (size_t at = 1; at != std::string::npos; at = dir.find('/', at + 1))
         mkdir(dir.substr(0, at).c_str(), 0777);
     mkdir(dir.c_str(), 0777);
-    write_whole(file, kEntryHeader + records + "Z\t" + std::to_string(records.size()) + "\n");
+    CWholeFile out(file);
+    out.write(kEntryHeader);
+    out.write(records);
+    out.write("Z\t" + std::to_string(records.size()) + "\n");
+    out.commit();
 }
 
 static long long nanoseconds(const struct timespec& t) {

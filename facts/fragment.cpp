@@ -73,16 +73,21 @@ int write_whole(const std::string& path, const std::string& text) {
 
 bool write_fragment(const std::string& path, size_t index, const CMergedUnit& unit,
                     const std::string& records, const std::string& text, std::string& errorR) {
-    std::string out = kMagic + std::to_string(kFragmentFormat) + "\nU" +
-                      record_field(std::to_string(index)) + record_field(unit.m_id) +
-                      record_field(unit.m_label);
+    std::string head = kMagic + std::to_string(kFragmentFormat) + "\nU" +
+                       record_field(std::to_string(index)) + record_field(unit.m_id) +
+                       record_field(unit.m_label);
     for (const std::string& a : unit.m_args)
-        out += record_field(a);
-    out += '\n';
-    out += records;
-    out += "T" + record_field(std::to_string(text.size())) + "\n";
-    out += text;
-    int err = write_whole(path, out);
+        head += record_field(a);
+    head += '\n';
+    // Written piece by piece: the records and the text of a large unit run
+    // to a hundred megabytes, and a copy of both would raise the worker's
+    // peak by as much.
+    CWholeFile out(path);
+    out.write(head);
+    out.write(records);
+    out.write("T" + record_field(std::to_string(text.size())) + "\n");
+    out.write(text);
+    int err = out.commit();
     if (err != 0) {
         errorR = "cannot write " + path + ": " + strerror(err);
         return false;
