@@ -96,7 +96,7 @@ xargs -P "$jobs" -L 1 -a "$work/units" sh "$work/unit-step.sh" || true
     "$work"/fragments/*.fragment 2>"$log/extract" || true
 extract_seconds=$(elapsed "$t")
 units_per_second=$(awk -v n="$(wc -l <"$work/units")" -v s="$extract_seconds" \
-    'BEGIN { printf "%.2f", s > 0 ? n / s : 0 }')
+    'BEGIN { printf "%.2f", (s > 0 ? n / s : 0) }')
 worker_rss=$(sort -n "$work/unit-rss" | tail -1)
 extract_stats="$(wc -l <"$work/units") units, $units_per_second units/s, largest step $((worker_rss / 1024)) MiB"
 no_extent=$(sed -n 's/.*: \([0-9]*\) functions kept that lopwort could not guard alone.*/\1/p' "$log/extract")
