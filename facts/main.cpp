@@ -90,11 +90,14 @@ static int parse_options(int argc, char** argv, CSettings& settingsR) {
                 fprintf(stderr, "lopwort-facts: -j needs a number from 1 to 256, not %s\n", v);
                 return 1;
             }
-        } else if (a == "-o") {
-            const char* v = value("-o");
+        } else if (std::string* targetP = a == "-o"        ? &settingsR.m_output
+                                          : a == "--unit"  ? &settingsR.m_unit
+                                          : a == "--cache" ? &settingsR.m_cacheDir
+                                                           : nullptr) {
+            const char* v = value(a.c_str());
             if (!v)
                 return 1;
-            settingsR.m_output = v;
+            *targetP = v;
         } else if (a == "--entry") {
             const char* v = value("--entry");
             if (!v)
@@ -112,18 +115,8 @@ static int parse_options(int argc, char** argv, CSettings& settingsR) {
             settingsR.m_exported.push_back(real);
         } else if (a == "--keep-going") {
             settingsR.m_keepGoing = true;
-        } else if (a == "--unit") {
-            const char* v = value("--unit");
-            if (!v)
-                return 1;
-            settingsR.m_unit = v;
         } else if (a == "--merge") {
             settingsR.m_merge = true;
-        } else if (a == "--cache") {
-            const char* v = value("--cache");
-            if (!v)
-                return 1;
-            settingsR.m_cacheDir = v;
         } else if (a == "--no-cache") {
             settingsR.m_cacheDir.clear();
         } else if (a == "-q") {

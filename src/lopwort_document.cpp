@@ -8,6 +8,7 @@
 #include "RelationInstance.h"
 #include "lopwort.h"
 #include "lopwort_source.h"
+#include "lopwort_why.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -160,13 +161,9 @@ const char* mangledName(CEntityInstance* eP) {
     return strncmp(idP, "_Z", 2) == 0 ? idP : nullptr;
 }
 
-// A label without the quotes the facts put around one with blanks in it.
+// The label as the facts mean it, or the id of an entity without one.
 std::string labelText(CEntityInstance* eP) {
-    const char* labelP = eP->getLabel() != nullptr ? eP->getLabel() : eP->getId();
-    size_t n = strlen(labelP);
-    if (n >= 2 && labelP[0] == '"' && labelP[n - 1] == '"')
-        return std::string(labelP + 1, n - 2);
-    return labelP;
+    return std::string(unquoted(eP->getLabel() != nullptr ? eP->getLabel() : eP->getId()));
 }
 
 void entityFields(JsonText& j, CEntityInstance* eP) {

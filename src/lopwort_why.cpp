@@ -28,16 +28,11 @@ bool isFunction(CEntityInstance* eP) {
 bool sameText(const char* textP, const char* nameP, bool lastPart = false) {
     if (textP == nullptr)
         return false;
-    size_t n = strlen(textP);
-    if (n >= 2 && textP[0] == '"' && textP[n - 1] == '"') {
-        ++textP;
-        n -= 2;
-    }
-    size_t m = strlen(nameP);
-    if (m == n)
-        return strncmp(textP, nameP, n) == 0;
-    return lastPart && m + 2 < n && strncmp(textP + n - m - 2, "::", 2) == 0 &&
-           strncmp(textP + n - m, nameP, m) == 0;
+    std::string_view text = unquoted(textP), name = nameP;
+    if (name.size() == text.size())
+        return text == name;
+    return lastPart && name.size() + 2 < text.size() &&
+           text.substr(text.size() - name.size() - 2) == "::" + std::string(name);
 }
 
 bool namesFileLine(CEntityInstance* eP, const char* nameP) {
@@ -116,6 +111,13 @@ void printChain(FILE* outP, CEntityInstance* targetP, const CReachRecord& record
 }
 
 } // namespace
+
+std::string_view unquoted(const char* textP) {
+    std::string_view text = textP;
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        return text.substr(1, text.size() - 2);
+    return text;
+}
 
 bool names_function(CEntityInstance* eP, const char* nameP) {
     // An id may carry its unit as a prefix ("main.cpp::_ZL4helpv").

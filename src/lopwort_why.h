@@ -6,11 +6,16 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CEntityClass;
 class CEntityInstance;
 class CReachRecord;
+
+// A text of the facts without the quotes put around one with blanks in it
+// ("vtable for D"); the text itself when it has none.
+std::string_view unquoted(const char* textP);
 
 // Whether nameP names the function eP: its label (quotes aside) or the
 // label's last component after "::", its id or the id's part after a unit
