@@ -73,7 +73,7 @@ bool CFactsCache::load(const std::string& key, std::string& recordsR) const {
     return true;
 }
 
-void CFactsCache::store(const std::string& key, const std::string& records) const {
+void CFactsCache::store(const std::string& key, const CRecordSource& records) const {
     if (!enabled())
         return;
     std::string file = path(key);
@@ -84,8 +84,12 @@ void CFactsCache::store(const std::string& key, const std::string& records) cons
     mkdir(dir.c_str(), 0777);
     CWholeFile out(file);
     out.write(kEntryHeader);
-    out.write(records);
-    out.write("Z\t" + std::to_string(records.size()) + "\n");
+    size_t size = 0;
+    records([&](const std::string& piece) {
+        out.write(piece);
+        size += piece.size();
+    });
+    out.write("Z\t" + std::to_string(size) + "\n");
     out.commit();
 }
 

@@ -4,6 +4,8 @@
 #ifndef LOPWORT_FACTS_CACHE_H
 #define LOPWORT_FACTS_CACHE_H
 
+#include "unitfacts.h"
+
 #include <string>
 #include <vector>
 
@@ -34,7 +36,10 @@ class CFactsCache {
     // Stores an entry whole (a temporary file, then a rename), so that a
     // crash never leaves half an entry under its name. Failures only cost
     // the next run a parse.
-    void store(const std::string& key, const std::string& records) const;
+    void store(const std::string& key, const CRecordSource& records) const;
+    void store(const std::string& key, const std::string& records) const {
+        store(key, records_of_text(records));
+    }
 
   private:
     std::string m_dir;

@@ -72,7 +72,7 @@ int write_whole(const std::string& path, const std::string& text) {
 }
 
 bool write_fragment(const std::string& path, size_t index, const CMergedUnit& unit,
-                    const std::string& records, const std::string& text, std::string& errorR) {
+                    const CRecordSource& records, const std::string& text, std::string& errorR) {
     std::string head = kMagic + std::to_string(kFragmentFormat) + "\nU" +
                        record_field(std::to_string(index)) + record_field(unit.m_id) +
                        record_field(unit.m_label);
@@ -84,7 +84,7 @@ bool write_fragment(const std::string& path, size_t index, const CMergedUnit& un
     // peak by as much.
     CWholeFile out(path);
     out.write(head);
-    out.write(records);
+    records([&out](const std::string& piece) { out.write(piece); });
     out.write("T" + record_field(std::to_string(text.size())) + "\n");
     out.write(text);
     int err = out.commit();

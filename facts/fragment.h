@@ -35,7 +35,7 @@ struct CFragment {
 // path once complete. records: the unit's fact records. False, with a
 // message, when it cannot be written.
 bool write_fragment(const std::string& path, size_t index, const CMergedUnit& unit,
-                    const std::string& records, const std::string& text, std::string& errorR);
+                    const CRecordSource& records, const std::string& text, std::string& errorR);
 
 // Reads a fragment's records (not its text); with headOnly only as far as
 // its unit. False, with a message, for a file that cannot be read, is no

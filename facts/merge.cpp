@@ -43,58 +43,9 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
         }
         old.m_fact.m_exported = exported;
     }
-    for (const CFactRelation& r : factsP->m_relations)
-        add_new_relation(r.m_verb, r.m_src, r.m_dst);
-}
-
-uint32_t CFactBase::name_id(const std::string& name) {
-    auto it = m_nameIds.find(name);
-    if (it != m_nameIds.end())
-        return it->second;
-    uint32_t id = static_cast<uint32_t>(m_names.size());
-    m_names.push_back(name); // a deque: the views of the others stay valid
-    m_nameIds.emplace(m_names.back(), id);
-    return id;
-}
-
-static size_t relation_hash(uint32_t verb, uint32_t src, uint32_t dst) {
-    uint64_t h = (static_cast<uint64_t>(src) << 32 | dst) * 0x9e3779b97f4a7c15ull;
-    return static_cast<size_t>((h ^ (h >> 29) ^ verb) * 0xff51afd7ed558ccdull >> 16);
-}
-
-bool CFactBase::add_new_relation(const std::string& verb, const std::string& src,
-                                 const std::string& dst) {
-    CIdRelation r{name_id(verb), name_id(src), name_id(dst)};
-    if ((m_relations.size() + 1) * 2 > m_relationSlots.size())
-        index_relations();
-    size_t mask = m_relationSlots.size() - 1;
-    for (size_t i = relation_hash(r.m_verb, r.m_src, r.m_dst) & mask;; i = (i + 1) & mask) {
-        uint32_t slot = m_relationSlots[i];
-        if (slot == 0) {
-            m_relations.push_back(r);
-            m_relationSlots[i] = static_cast<uint32_t>(m_relations.size());
-            return true;
-        }
-        const CIdRelation& o = m_relations[slot - 1];
-        if (o.m_verb == r.m_verb && o.m_src == r.m_src && o.m_dst == r.m_dst)
-            return false;
-    }
-}
-
-// Makes the table anew for the relations there, with room for as many
-// again.
-void CFactBase::index_relations() {
-    size_t size = 64;
-    while (size < (m_relations.size() + 1) * 4)
-        size *= 2;
-    m_relationSlots.assign(size, 0);
-    size_t mask = size - 1;
-    for (size_t k = 0; k < m_relations.size(); ++k) {
-        const CIdRelation& r = m_relations[k];
-        size_t i = relation_hash(r.m_verb, r.m_src, r.m_dst) & mask;
-        while (m_relationSlots[i] != 0)
-            i = (i + 1) & mask;
-        m_relationSlots[i] = static_cast<uint32_t>(k + 1);
+    for (size_t i = 0; i < factsP->m_relations.size(); ++i) {
+        CFactRelationRef r = factsP->m_relations[i];
+        m_relations.add(r.m_verb, r.m_src, r.m_dst);
     }
 }
 
@@ -186,21 +137,15 @@ void CFactBase::drop_slots_of_unbuilt_classes() {
                 work.push_back(it->second);
         }
     }
-    std::vector<CIdRelation> kept;
-    for (size_t i = 0; i < m_relations.size(); ++i) {
-        CFactRelationRef r = relation(i);
-        if (is_address(r.m_dst, "FA:") && class_of(r.m_src) == "TV" && !built.count(r.m_src))
-            continue;
-        kept.push_back(m_relations[i]);
-    }
-    m_relations.swap(kept);
-    index_relations();
+    m_relations.keep_if([&](const CFactRelationRef& r) {
+        return !is_address(r.m_dst, "FA:") || class_of(r.m_src) != "TV" || built.count(r.m_src);
+    });
 }
 
 void CFactBase::add_relation(const std::string& verb, const std::string& src,
                              const std::string& dst) {
     if (src != dst)
-        add_new_relation(verb, src, dst);
+        m_relations.add(verb, src, dst);
 }
 
 // lopwort finds a function's file in the preprocessed text of its container
@@ -275,18 +220,13 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
     // What a unit that did not parse builds is unknown.
     if (m_failedUses.empty())
         drop_slots_of_unbuilt_classes();
-    std::vector<CIdRelation> relations;
-    for (size_t i = 0; i < m_relations.size(); ++i) {
-        CFactRelationRef r = relation(i);
-        if (m_entities.count(r.m_src) && m_entities.count(r.m_dst))
-            relations.push_back(m_relations[i]);
-    }
-    m_relations.swap(relations);
-    index_relations();
+    m_relations.keep_if([this](const CFactRelationRef& r) {
+        return m_entities.count(r.m_src) && m_entities.count(r.m_dst);
+    });
 
     auto relate = [this](const std::string& verb, const std::string& src, const std::string& dst) {
         if (src != dst)
-            add_new_relation(verb, src, dst);
+            m_relations.add(verb, src, dst);
     };
 
     auto add_root = [this](const std::string& id, const std::string& label) {

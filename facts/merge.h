@@ -6,11 +6,8 @@
 
 #include "unitfacts.h"
 
-#include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -23,12 +20,6 @@ struct CMergedUnit {
 struct CMergedEntity {
     CFactEntity m_fact;
     int m_unit = -1; // index of the containing unit, -1 for none
-};
-
-struct CFactRelationRef {
-    const std::string& m_verb;
-    const std::string& m_src;
-    const std::string& m_dst;
 };
 
 class CFactBase {
@@ -60,10 +51,7 @@ class CFactBase {
     const CMergedEntity& entity(const std::string& id) const { return m_entities.at(id); }
     // The relations in the order first met, each once.
     size_t relation_count() const { return m_relations.size(); }
-    CFactRelationRef relation(size_t i) const {
-        const CIdRelation& r = m_relations[i];
-        return {m_names[r.m_verb], m_names[r.m_src], m_names[r.m_dst]};
-    }
+    CFactRelationRef relation(size_t i) const { return m_relations[i]; }
     void add_relation(const std::string& verb, const std::string& src, const std::string& dst);
     // The file text lopwort must see for a real path.
     std::string spelled(const std::string& realPath) const;
@@ -81,21 +69,7 @@ class CFactBase {
     std::map<std::string, int> m_canonicalUnit; // the unit that first spelled each file
     std::vector<std::string> m_order;
     std::unordered_map<std::string, CMergedEntity> m_entities;
-    // The relations in the order first met, each once. Ids are long (a
-    // mangled name is often a hundred bytes) and each is in many relations,
-    // so a relation holds the numbers of its three names, each name kept
-    // once; an open-addressed table of relation numbers finds duplicates.
-    struct CIdRelation {
-        uint32_t m_verb, m_src, m_dst;
-    };
-    std::deque<std::string> m_names;
-    std::unordered_map<std::string_view, uint32_t> m_nameIds;
-    std::vector<CIdRelation> m_relations;
-    std::vector<uint32_t> m_relationSlots; // relation number + 1; 0 for an empty slot
-    uint32_t name_id(const std::string& name);
-    // Adds a relation not there yet; false when it is.
-    bool add_new_relation(const std::string& verb, const std::string& src, const std::string& dst);
-    void index_relations();
+    CRelationSet m_relations;
     struct CFailedUses {
         bool m_known;
         std::set<std::string> m_files, m_names;

@@ -57,8 +57,15 @@ static std::vector<std::string> split_fields(const std::string& line) {
     return fields;
 }
 
-std::string unit_facts_records(const CUnitFacts& facts) {
+void unit_facts_records(const CUnitFacts& facts, const CRecordSink& sink) {
+    const size_t kPiece = 64 * 1024;
     std::string out;
+    auto pass_on = [&] {
+        if (out.size() >= kPiece) {
+            sink(out);
+            out.clear();
+        }
+    };
     for (const auto& s : facts.m_spellings) {
         out += "S";
         put_field(out, s.first);
@@ -81,13 +88,16 @@ std::string unit_facts_records(const CUnitFacts& facts) {
         put_field(out, std::to_string(e.m_textLine));
         put_field(out, std::to_string(e.m_textColumn));
         out += '\n';
+        pass_on();
     }
-    for (const CFactRelation& r : facts.m_relations) {
+    for (uint32_t i : facts.m_relations.sorted()) {
+        CFactRelationRef r = facts.m_relations[i];
         out += "R";
         put_field(out, r.m_verb);
         put_field(out, r.m_src);
         put_field(out, r.m_dst);
         out += '\n';
+        pass_on();
     }
     for (const std::string& w : facts.m_warnings)
         put_record(out, 'W', w);
@@ -97,9 +107,20 @@ std::string unit_facts_records(const CUnitFacts& facts) {
         put_record(out, 'X', facts.m_failure);
     for (const std::string& f : facts.m_files)
         put_record(out, 'F', f);
-    for (const std::string& n : facts.m_names)
+    for (const std::string& n : facts.m_names) {
         put_record(out, 'N', n);
-    return out;
+        pass_on();
+    }
+    if (!out.empty())
+        sink(out);
+}
+
+CRecordSource records_of_text(const std::string& records) {
+    return [&records](const CRecordSink& sink) { sink(records); };
+}
+
+CRecordSource records_of_facts(const CUnitFacts& facts) {
+    return [&facts](const CRecordSink& sink) { unit_facts_records(facts, sink); };
 }
 
 std::string record_field(const std::string& value) {

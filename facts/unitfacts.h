@@ -7,10 +7,12 @@
 #ifndef LOPWORT_FACTS_UNITFACTS_H
 #define LOPWORT_FACTS_UNITFACTS_H
 
+#include "relations.h"
+
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 struct CFactEntity {
@@ -35,19 +37,12 @@ struct CFactEntity {
     bool is_function() const { return m_class == "GF" || m_class == "LF" || m_class == "VF"; }
 };
 
-struct CFactRelation {
-    std::string m_verb, m_src, m_dst;
-    bool operator<(const CFactRelation& o) const {
-        return std::tie(m_verb, m_src, m_dst) < std::tie(o.m_verb, o.m_src, o.m_dst);
-    }
-};
-
 struct CUnitFacts {
     // Spelling of each file's name in the recorded compiler's line markers,
     // made absolute as lopwort makes it, keyed by the file's real path.
     std::map<std::string, std::string> m_spellings;
     std::map<std::string, CFactEntity> m_entities;
-    std::set<CFactRelation> m_relations;
+    CRelationSet m_relations;
     std::vector<std::string> m_warnings;
     // The slots entities ("VS:") of the classes whose objects the unit makes.
     std::set<std::string> m_built;
@@ -60,13 +55,24 @@ struct CUnitFacts {
     // Adds an entity, or upgrades the one there with a definition.
     CFactEntity& add_entity(const CFactEntity& e);
     void add_relation(const std::string& verb, const std::string& src, const std::string& dst) {
-        m_relations.insert(CFactRelation{verb, src, dst});
+        m_relations.add(verb, src, dst);
     }
 };
 
+// Receives records piece by piece.
+using CRecordSink = std::function<void(const std::string&)>;
+// Something that writes records to a sink: facts, or records kept as text.
+using CRecordSource = std::function<void(const CRecordSink&)>;
+
 // The facts as records, one a line: a kind letter, then tab-separated fields
-// with tab, line feed and backslash escaped.
-std::string unit_facts_records(const CUnitFacts& facts);
+// with tab, line feed and backslash escaped. They go to the sink in pieces
+// of some tens of kilobytes: a large unit's records run to a hundred
+// megabytes, which the worker should not hold beside its facts.
+void unit_facts_records(const CUnitFacts& facts, const CRecordSink& sink);
+// The records that a text holds already.
+CRecordSource records_of_text(const std::string& records);
+// The records of facts.
+CRecordSource records_of_facts(const CUnitFacts& facts);
 // The fields of one record line (its kind letter first), and one field as
 // a record holds it (the tab before it included).
 std::vector<std::string> record_fields(const std::string& line);

@@ -37,7 +37,7 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
             context.m_projectSystemDirs.push_back(real);
     }
     context.m_exportedDirs = step.m_exported;
-    auto write = [&](const std::string& records, const std::string& text, EUnitOutcome outcome) {
+    auto write = [&](const CRecordSource& records, const std::string& text, EUnitOutcome outcome) {
         std::string error;
         if (write_fragment(fragmentPath, index, unit, records, text, error))
             return outcome;
@@ -47,7 +47,7 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
     CUnitFacts facts;
     if (context.m_mainFile.empty()) {
         facts.m_failure = "no such file";
-        return write(unit_facts_records(facts), "", Unit_failed);
+        return write(records_of_facts(facts), "", Unit_failed);
     }
     // What decides the facts besides the files the unit reads.
     CCacheKey common;
@@ -73,7 +73,7 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
         std::string records, text;
         if (file_states(state_paths(states), clock_now(), stable) == states &&
             step.m_cache.load(factsKey, records) && step.m_cache.load(factsKey + ".i", text))
-            return write(records, text, Unit_from_cache);
+            return write(records_of_text(records), text, Unit_from_cache);
     }
 
     long long started = clock_now();
@@ -109,20 +109,19 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
         std::string records;
         if (step.m_cache.load(key, records)) {
             remember();
-            return write(records, pre.m_text, Unit_from_cache);
+            return write(records_of_text(records), pre.m_text, Unit_from_cache);
         }
     }
     std::string message;
     if (!parse_unit(cmd, step.m_parse, defaultsP, context, pre, facts, message)) {
         // The merge names the unit and reads what it could use.
         facts.m_failure = message;
-        return write(unit_facts_records(facts), "", Unit_failed);
+        return write(records_of_facts(facts), "", Unit_failed);
     }
-    std::string records = unit_facts_records(facts);
     if (!key.empty()) {
-        step.m_cache.store(key, records);
+        step.m_cache.store(key, records_of_facts(facts));
         remember();
     }
-    return write(records, pre.m_ran ? pre.m_text : "", Unit_parsed);
+    return write(records_of_facts(facts), pre.m_ran ? pre.m_text : "", Unit_parsed);
 }
 
