@@ -3,7 +3,8 @@
 // be pinned on loading, consolidation, the search or the report. The report
 // goes to /dev/null; the figures go to standard error, one "stage seconds
 // cpu seconds" line each (on a shared machine the two differ by the time
-// spent waiting for a core), then the peak resident memory.
+// spent waiting for a core, and the resident memory when the stage ends),
+// then the peak resident memory.
 //
 // usage: bench_stages FACTFILE
 #include "TaInput.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <ctime>
 #include <sys/resource.h>
+#include <unistd.h>
 
 static double clockSeconds(clockid_t clock) {
     timespec ts;
@@ -20,13 +22,29 @@ static double clockSeconds(clockid_t clock) {
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
+// The resident memory now, in KB (0 when /proc cannot tell).
+static long residentKb() {
+    long pages = 0, resident = 0;
+    FILE* f = fopen("/proc/self/statm", "r");
+    if (f == nullptr)
+        return 0;
+    if (fscanf(f, "%ld %ld", &pages, &resident) != 2)
+        resident = 0;
+    fclose(f);
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
 struct Stamp {
     double wall, cpu;
-    Stamp() : wall(clockSeconds(CLOCK_MONOTONIC)), cpu(clockSeconds(CLOCK_PROCESS_CPUTIME_ID)) {}
+    long rssKb;
+    Stamp()
+        : wall(clockSeconds(CLOCK_MONOTONIC)), cpu(clockSeconds(CLOCK_PROCESS_CPUTIME_ID)),
+          rssKb(residentKb()) {}
 };
 
 static void print(const char* stageP, const Stamp& from, const Stamp& to) {
-    fprintf(stderr, "%s %.3f cpu %.3f\n", stageP, to.wall - from.wall, to.cpu - from.cpu);
+    fprintf(stderr, "%s %.3f cpu %.3f rss_kb %ld\n", stageP, to.wall - from.wall,
+            to.cpu - from.cpu, to.rssKb);
 }
 
 int main(int argc, char** argv) {
