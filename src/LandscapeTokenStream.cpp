@@ -386,6 +386,8 @@ void CLandscapeTokenStream::processFactAttributes() {
         t = nextToken();
         if (t == TT_EOF)
             return;
+        // A relation record's assignments are read into no object: relations
+        // keep no attributes.
         CLandscapeObject* targetP = nullptr;
         const char* errorP = nullptr;
         if (t == '(') {
@@ -412,10 +414,8 @@ void CLandscapeTokenStream::processFactAttributes() {
                 CEntityInstance* dstP = m_taInputP->getCache(dstIdP);
                 if (dstP == nullptr)
                     dstP = m_taInputP->newCachedEntity(m_taInputP->getEntityBaseClass(), dstIdP);
-                CRelationInstance* relP = srcP->getRelationTo(rcP, dstP);
-                if (relP == nullptr)
-                    relP = new CRelationInstance(rcP, srcP, dstP);
-                targetP = relP;
+                if (srcP->getRelationTo(rcP, dstP) == nullptr)
+                    new CRelationInstance(rcP, srcP, dstP);
             }
         } else if (t == TT_WORD) {
             const char* idP = m_svalP;
@@ -610,7 +610,8 @@ void CLandscapeTokenStream::parseAttributes(CLandscapeObject* targetP) {
             valueP = nextAVI();
         else
             pushBack(t);
-        targetP->putAttribute(idP, valueP);
+        if (targetP != nullptr)
+            targetP->putAttribute(idP, valueP);
     }
 }
 

@@ -88,6 +88,8 @@ class CLandscapeTokenStream : public CStreamTokenizer {
     void readRawRecordBatch(CRawFactBatch& b);
     void processSchemeAttributes();
     void processFactAttributes();
+    // Reads a record's assignments up to its "}" into the object; with none,
+    // reads and drops them.
     void parseAttributes(CLandscapeObject* targetP);
     void skipRecord();
     int getStartLineno() const { return m_startLineno; }

@@ -8,17 +8,20 @@
 class CEntityInstance;
 class CRelationClass;
 
-class CRelationInstance : public CLandscapeObject {
+// Relation facts keep no attributes (a relation record's assignments are
+// read and dropped), so a relation is a plain object: no table of virtual
+// functions and no attribute list, five pointers in all. A large fact base
+// holds several relations for every entity.
+class CRelationInstance : public Cobject {
   public:
+    CRelationClass* m_classP;
     CRelationInstance* m_next_srcP;
     CRelationInstance* m_next_dstP;
     CEntityInstance* m_srcP;
     CEntityInstance* m_dstP;
 
     CRelationInstance(CRelationClass* rcP, CEntityInstance* srcP, CEntityInstance* dstP);
-    // Relation facts keep no attributes.
-    void putAttribute(const char*, const char*) override {}
-    CRelationClass* getRelationClass() const;
+    CRelationClass* getRelationClass() const { return m_classP; }
 };
 
 #endif

@@ -86,8 +86,7 @@ TEST(EntityInstance, ClassLabelsAndRelationAttributes) {
     CEntityInstance* a = m.entity("a");
     EXPECT_STREQ(a->getClassLabel(), "Global function");
     CRelationInstance* r = new CRelationInstance(m.call, a, a);
-    r->putAttribute("weight", "3");
-    EXPECT_EQ(r->getAttribute("weight"), nullptr);
+    EXPECT_EQ(r->getRelationClass(), m.call);
     // A self-relation sits in both lists.
     EXPECT_EQ(a->getSrcRelList(), r);
     EXPECT_EQ(a->getDstRelList(), r);
