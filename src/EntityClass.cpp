@@ -5,7 +5,8 @@
 
 #include <cstring>
 
-CEntityClass::CEntityClass(const char* idP) : m_nextP(nullptr), m_entityInstancesP(nullptr) {
+CEntityClass::CEntityClass(const char* idP)
+    : m_nextP(nullptr), m_entityInstancesP(nullptr), m_instances(0) {
     setId(idP);
 }
 

@@ -5,12 +5,15 @@
 
 #include "LandscapeClassObject.h"
 
+#include <cstddef>
+
 class CEntityInstance;
 
 class CEntityClass : public CLandscapeClassObject {
   public:
     CEntityClass* m_nextP;
     CEntityInstance* m_entityInstancesP;
+    size_t m_instances; // the length of that list, for sizing work over it
 
     explicit CEntityClass(const char* idP);
     void putAttribute(const char* idP, const char* valueP) override;

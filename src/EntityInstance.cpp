@@ -15,11 +15,12 @@
 
 CEntityInstance::CEntityInstance(CEntityClass* ecP, const char* idP)
     : m_srcRelListP(nullptr), m_dstRelListP(nullptr), m_nextInClassP(nullptr),
-      m_nextInOrderP(nullptr), m_visited(0), m_specialMangle(0), m_fullpathP(nullptr),
-      m_lineno(NO_LINENO) {
+      m_nextInOrderP(nullptr), m_fullpathP(nullptr), m_lineno(NO_LINENO), m_visited(0),
+      m_specialMangle(0) {
     setParentClass(ecP);
     m_nextInClassP = ecP->m_entityInstancesP;
     ecP->m_entityInstancesP = this;
+    ++ecP->m_instances;
     m_visited = 0;
     setId(idP);
 }

@@ -18,13 +18,15 @@ class CEntityInstance : public CLandscapeObject3D {
     CRelationInstance* m_dstRelListP;
     CEntityInstance* m_nextInClassP;
     CEntityInstance* m_nextInOrderP;
-    int m_visited;
+    const char* m_fullpathP;
+    // The small fields last, together, so that they share one word: a large
+    // fact base holds millions of entities.
+    int m_lineno;
+    unsigned char m_visited; // 0 unreached, 1 reached, 2 merged away
     // Whether the newest "mangle" begins with "_ZT" (virtual tables, type
     // information), where the search stops: kept by putAttribute so that the
     // search need not walk the attribute list of every entity it reaches.
     unsigned char m_specialMangle;
-    const char* m_fullpathP;
-    int m_lineno;
 
     CEntityInstance(CEntityClass* ecP, const char* idP);
     void putAttribute(const char* idP, const char* valueP) override;

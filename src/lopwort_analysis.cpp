@@ -86,8 +86,10 @@ void merge(CEntityInstance* eP, CEntityInstance* survivorP) {
 // reads a survivor only when the hashes agree.
 class SurvivorIndex {
   public:
-    explicit SurvivorIndex(const BigVector<CEntityInstance*>& survivors)
-        : m_survivors(survivors), m_slots(1024), m_count(0) {}
+    // Room for `expected` survivors from the start, so that the table is
+    // not grown (and held twice) on the way.
+    SurvivorIndex(const BigVector<CEntityInstance*>& survivors, size_t expected)
+        : m_survivors(survivors), m_slots(slotsFor(expected)), m_count(0) {}
 
     // The survivor that eP merges into, or null after entering eP as the
     // survivor with index `index`.
@@ -120,6 +122,13 @@ class SurvivorIndex {
     const BigVector<CEntityInstance*>& m_survivors;
     BigVector<Slot> m_slots;
     size_t m_count;
+
+    static size_t slotsFor(size_t expected) {
+        size_t n = 1024;
+        while (n / 4 * 3 < expected)
+            n *= 2;
+        return n;
+    }
 
     void grow() {
         BigVector<Slot> slots(m_slots.size() * 2);
@@ -160,12 +169,12 @@ struct IdentityHasher {
 };
 
 // One survivor's place in the ordered list: its path's rank among the
-// paths in byte order, its line, and the order in which it was met.
+// paths in byte order, its line, and the order in which it was met, which
+// is also its index in the survivor list.
 struct Place {
     uint32_t pathRank;
     int line;
     uint32_t met;
-    CEntityInstance* eP;
 };
 
 } // namespace
@@ -181,10 +190,19 @@ void consolidate_classes(CEntityClass* classListP) {
     // containment, and so change the path of an entity met later). It is
     // merged into the first survivor with the same path, line, class and
     // label, which is the one the head-first insertion would reach first.
+    // Every function may survive: room for all of them at once, since a
+    // vector that doubles holds both copies for a moment.
+    size_t functions = 0;
+    for (CEntityClass* classP = classListP; classP; classP = classP->m_nextP) {
+        if (isFunctionClass(classP->getId()))
+            functions += classP->m_instances;
+    }
     BigVector<CEntityInstance*> survivors;
     BigVector<Place> places;
+    survivors.reserve(functions);
+    places.reserve(functions);
     {
-        SurvivorIndex index(survivors);
+        SurvivorIndex index(survivors, functions);
         IdentityHasher hasher;
         // Survivors with one path pointer share a run; most paths are one
         // interned text, so there are about as many runs as files.
@@ -213,7 +231,7 @@ void consolidate_classes(CEntityClass* classListP) {
                     lastRun = runOfPath.emplace(lastPathP, static_cast<uint32_t>(runOfPath.size()))
                                   .first->second;
                 }
-                places.push_back({lastRun, eP->m_lineno, met, eP});
+                places.push_back({lastRun, eP->m_lineno, met});
             }
         }
 
@@ -250,9 +268,10 @@ void consolidate_classes(CEntityClass* classListP) {
     g_headP = nullptr;
     for (size_t i = places.size(); i-- > 0;) {
         if (i >= 8)
-            __builtin_prefetch(&places[i - 8].eP->m_nextInOrderP, 1);
-        places[i].eP->m_nextInOrderP = g_headP;
-        g_headP = places[i].eP;
+            __builtin_prefetch(&survivors[places[i - 8].met]->m_nextInOrderP, 1);
+        CEntityInstance* eP = survivors[places[i].met];
+        eP->m_nextInOrderP = g_headP;
+        g_headP = eP;
     }
 }
 
