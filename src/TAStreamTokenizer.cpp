@@ -95,10 +95,13 @@ void CStreamTokenizer::open(const char* filenameP) {
             m_F = nullptr;
         }
         // Fact files hold a distinct text every couple of hundred bytes, and
-        // a distinct attribute every few hundred.
+        // a distinct attribute every few hundred to a few thousand (a terse
+        // file repeats its few file names and line numbers): the attribute
+        // table starts at the low end, since growing it later costs time
+        // but no room beyond the grown table (see table_rehash).
         if (m_F != nullptr && statted && S_ISREG(st.st_mode)) {
             stringCacheReserve(static_cast<size_t>(st.st_size) / 256);
-            attributeCacheReserve(static_cast<size_t>(st.st_size) / 512);
+            attributeCacheReserve(static_cast<size_t>(st.st_size) / 2048);
         }
         if (m_F == nullptr) {
             fprintf(stderr, "Can't open %s\n", m_filenameP);

@@ -103,18 +103,7 @@ Slot* newTable(unsigned width) {
 
 // Rehashes into a table of the given width, a larger power of two.
 void rehash(unsigned width) {
-    Slot* tableP = newTable(width);
-    for (unsigned i = 0; i < g_width; ++i) {
-        const Slot& s = g_tableP[i];
-        if (s.hash == 0)
-            continue;
-        unsigned j = s.hash & (width - 1);
-        while (tableP[j].hash != 0)
-            j = (j + 1) & (width - 1);
-        tableP[j] = s;
-    }
-    table_free(g_tableP, sizeof(Slot) * static_cast<size_t>(g_width));
-    g_tableP = tableP;
+    g_tableP = table_rehash(g_tableP, g_width, width);
     g_width = width;
     ++g_generation;
 }

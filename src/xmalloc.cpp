@@ -242,6 +242,16 @@ void* table_alloc(size_t size) {
     return p;
 }
 
+void table_release(void* p, size_t size, size_t from, size_t to) {
+    if (p == nullptr || size < kHugePage)
+        return;
+    // The table starts at a huge-page boundary (hugeMap).
+    from = (from + kHugePage - 1) & ~(kHugePage - 1);
+    to &= ~(kHugePage - 1);
+    if (from < to)
+        madvise(static_cast<char*>(p) + from, to - from, MADV_DONTNEED);
+}
+
 void table_free(void* p, size_t size) {
     if (p == nullptr)
         return;

@@ -52,6 +52,40 @@ void arena_drop_spares();
 // them; table_free takes the same size back.
 void* table_alloc(size_t size);
 void table_free(void* p, size_t size);
+// Gives back the memory of bytes [from, to) of a table of that size from
+// table_alloc, as far as it covers whole huge pages; they read as zero if
+// touched again. Nothing for a small table.
+void table_release(void* p, size_t size, size_t from, size_t to);
+
+// Moves the entries of an open-addressed table (linear probing, homes by
+// the low bits of a slot's `hash`, 0 in an empty slot) into a fresh table
+// of newWidth slots, a larger power of two, and frees the old one. The old
+// table is read in order and given back a few huge pages at a time behind
+// the reading, while the new one fills in the same order from two fronts
+// (an entry's new home is its old one, or that plus the old width): the two
+// tables are never both whole in memory, so a table that grows while a
+// large file loads needs no more room than it takes afterwards.
+template <class Slot> Slot* table_rehash(Slot* oldP, unsigned oldWidth, unsigned newWidth) {
+    Slot* newP = static_cast<Slot*>(table_alloc(sizeof(Slot) * static_cast<size_t>(newWidth)));
+    const size_t oldSize = sizeof(Slot) * static_cast<size_t>(oldWidth);
+    const unsigned step = 1u << 18; // slots read between releases
+    for (unsigned from = 0; from < oldWidth; from += step) {
+        unsigned to = oldWidth - from > step ? from + step : oldWidth;
+        for (unsigned i = from; i < to; ++i) {
+            const Slot& s = oldP[i];
+            if (s.hash == 0)
+                continue;
+            unsigned j = s.hash & (newWidth - 1);
+            while (newP[j].hash != 0)
+                j = (j + 1) & (newWidth - 1);
+            newP[j] = s;
+        }
+        table_release(oldP, oldSize, sizeof(Slot) * static_cast<size_t>(from),
+                      sizeof(Slot) * static_cast<size_t>(to));
+    }
+    table_free(oldP, oldSize);
+    return newP;
+}
 
 // An allocator for the large working vectors of the analysis (millions of
 // entries, grown by doubling): their memory comes from table_alloc, so that

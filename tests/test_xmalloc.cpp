@@ -52,4 +52,44 @@ TEST(Arena, BlocksPreparedByAnotherThreadAreEachTakenOnce) {
     p[0] = 'x';
 }
 
+// A table grown by table_rehash, which gives the old table back piece by
+// piece as it reads it, against the same entries looked up by probing: every
+// entry is found in the grown table, once, including those whose chain ran
+// past the end of the old one and wrapped round to its start.
+TEST(Tables, RehashKeepsEveryEntryFindable) {
+    struct Slot {
+        uint32_t hash;
+        uint32_t value;
+    };
+    const unsigned width = 1u << 19; // 4 MiB: whole huge pages are given back
+    Slot* tableP = static_cast<Slot*>(table_alloc(sizeof(Slot) * width));
+    uint32_t x = 12345;
+    std::vector<Slot> entries;
+    for (unsigned n = 0; n < width / 4 * 3; ++n) {
+        x = x * 1664525u + 1013904223u;
+        // A tenth land on the table's last few homes, so that chains wrap.
+        uint32_t hash = n % 10 == 0 ? (x | (width - 8)) : x;
+        if (hash == 0)
+            hash = 1;
+        unsigned i = hash & (width - 1);
+        while (tableP[i].hash != 0)
+            i = (i + 1) & (width - 1);
+        tableP[i] = {hash, n};
+        entries.push_back(tableP[i]);
+    }
+    const unsigned grown = width * 2;
+    tableP = table_rehash(tableP, width, grown);
+    unsigned filled = 0;
+    for (unsigned i = 0; i < grown; ++i)
+        filled += tableP[i].hash != 0;
+    EXPECT_EQ(filled, entries.size());
+    for (const Slot& e : entries) {
+        unsigned i = e.hash & (grown - 1);
+        while (tableP[i].hash != 0 && tableP[i].value != e.value)
+            i = (i + 1) & (grown - 1);
+        ASSERT_EQ(tableP[i].hash, e.hash) << e.value;
+    }
+    table_free(tableP, sizeof(Slot) * grown);
+}
+
 } // namespace
