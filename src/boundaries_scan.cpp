@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -61,12 +62,16 @@ struct Token {
     EWord word = Word_other;
     char punct[4] = {0, 0, 0, 0}; // the punctuator's text
 
-    bool is(const char* textP) const { return kind == Token_punct && strcmp(punct, textP) == 0; }
+    // Compares the text with its terminator, so "<" is not "<<".
+    template <size_t N> bool is(const char (&text)[N]) const {
+        static_assert(N <= sizeof punct, "punctuators are at most three characters");
+        return kind == Token_punct && memcmp(punct, text, N) == 0;
+    }
 };
 
 EWord classify(const char* wordP) {
-    static const struct {
-        const char* textP;
+    static constexpr struct {
+        std::string_view text;
         EWord word;
     } kWords[] = {
         {"class", Word_scope},
@@ -107,23 +112,24 @@ EWord classify(const char* wordP) {
         {"catch", Word_catch},
         {"requires", Word_requires},
     };
+    // Every word of the text comes here, and nearly all are none of these:
+    // lengths and first letters turn them away without a call.
+    std::string_view word(wordP);
     for (const auto& w : kWords)
-        if (strcmp(w.textP, wordP) == 0)
+        if (w.text.size() == word.size() && w.text[0] == word[0] && w.text == word)
             return w.word;
     return Word_other;
 }
 
 // Whether a punctuator being read goes on with c: "::", "->", ">>", "<=>"...
 bool extendsPunct(const char* pendingP, int length, int c) {
-    static const char* const kLong[] = {"::", "...", ".*", "->*", "+=", "-=", "*=", "/=",
-                                        "%=", "^=", "&=", "|=", "==", "!=", "<=>", ">=",
-                                        "&&", "||", "<<=", ">>=", "++", "--", "##"};
-    for (const char* p : kLong) {
-        if (static_cast<int>(strlen(p)) <= length)
-            continue;
-        if (strncmp(p, pendingP, static_cast<size_t>(length)) == 0 && p[length] == c)
+    static constexpr std::string_view kLong[] = {
+        "::", "...", ".*", "->*", "+=", "-=", "*=", "/=", "%=", "^=", "&=", "|=",
+        "==", "!=", "<=>", ">=", "&&", "||", "<<=", ">>=", "++", "--", "##"};
+    size_t n = static_cast<size_t>(length);
+    for (std::string_view p : kLong)
+        if (p.size() > n && p[n] == c && p.compare(0, n, pendingP, n) == 0)
             return true;
-    }
     return false;
 }
 
