@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Extraction against the compiler's own parse, for one compilation database:
 # the wall time of `clang -fsyntax-only` over its units with the same
-# arguments, N at a time, against lopwort-facts -j N without the cache, and
+# arguments (and the same language standard), N at a time, against lopwort-facts -j N without the cache, and
 # their ratio; the peak memory of the largest parse, of the largest worker
 # and of the merge, against the fact file's size; then the cache: a cold
 # run, a warm run with nothing changed, and a run after one unit changed.
@@ -21,13 +21,46 @@ seconds() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(seconds)" 'BEGIN { printf "%.1f", b - a }'; }
 
 # One line per unit: the directory, then clang's command for a parse only.
+# A unit whose command names no -std= is given the standard its recorded
+# compiler defaults to, as lopwort-facts parses it: gcc 12 compiles C++ as
+# gnu++17 and clang 14 as gnu++14, and the newer library headers are a
+# larger parse.
 python3 - "$db" >"$work/commands" <<'PY'
-import json, shlex, sys
+import json, os, re, shlex, subprocess, sys
+defaults = {}
+def default_std(cc, directory, cxx):
+    key = (cc, directory, cxx)
+    if key not in defaults:
+        std = ""
+        try:
+            out = subprocess.run([cc, "-x", "c++" if cxx else "c", "-dM", "-E", "/dev/null"],
+                                 cwd=directory, capture_output=True, text=True).stdout
+            macros = dict(re.findall(r"#define (\w+) (.*)", out))
+            gnu = "__STRICT_ANSI__" not in macros
+            if cxx:
+                v = int(macros.get("__cplusplus", "0").rstrip("L") or 0)
+                year = ("2b" if v > 202002 else "20" if v == 202002 else "17" if v >= 201703
+                        else "14" if v >= 201402 else "11" if v >= 201103 else "98" if v else "")
+                std = (("gnu++" if gnu else "c++") + year) if year else ""
+            elif "__STDC__" in macros:
+                v = int(macros.get("__STDC_VERSION__", "0").rstrip("L") or 0)
+                year = ("2x" if v > 201710 else "17" if v >= 201710 else "11" if v >= 201112
+                        else "99" if v >= 199901 else "89")
+                std = ("gnu" if gnu else "c") + year
+        except OSError:
+            pass
+        defaults[key] = std
+    return defaults[key]
 for e in json.load(open(sys.argv[1])):
     args = e.get("arguments") or shlex.split(e["command"])
     cc = args[0]
-    clang = "clang++" if "++" in cc or cc.endswith(("CC", "cxx")) else "clang"
+    cxx = "++" in cc or cc.endswith(("CC", "cxx")) or e["file"].endswith((".cc", ".cpp", ".cxx", ".C"))
+    clang = "clang++" if cxx else "clang"
     out, skip = [clang], False
+    if not any(a.startswith(("-std=", "--std")) for a in args):
+        std = default_std(cc, e["directory"], cxx)
+        if std:
+            out.append("-std=" + std)
     for a in args[1:]:
         if skip:
             skip = False
