@@ -1,9 +1,11 @@
 // The string cache: an open-addressed table (linear probing) whose slots hold
-// each text's hash and length beside its pointer, so that a lookup touches
-// the text itself only when hash and length already agree. Texts live in the
-// arena and never move; the table doubles before it is 3/4 full. Each slot
-// also holds the entity cache's list of the entities whose id is that text,
-// so that finding an entity by an id just read costs no second table.
+// each text's hash beside a 32-bit reference to it, so that a lookup touches
+// the text itself only when the hashes already agree. Texts live in arena
+// blocks of their own and never move; the table doubles before it is 3/4
+// full. Each slot also holds the entity cache's list of the entities whose
+// id is that text, so that finding an entity by an id just read costs no
+// second table. A slot is 16 bytes: a large fact file interns millions of
+// texts, and the table is among the largest things loading makes.
 //
 // Loading hashes each text twice: once to intern it, and again when the
 // interned pointer is used as a key (an entity id, an attribute). The last
@@ -17,6 +19,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -67,10 +70,60 @@ namespace {
 
 struct Slot {
     uint32_t hash; // 0 for an empty slot
-    unsigned lth;
-    const char* stringP;
-    void* userP; // the entity cache's list for this text
+    uint32_t ref;  // where the text is: see textOf
+    void* userP;   // the entity cache's list for this text
 };
+
+// A reference names a text by its block (8 bits) and its offset there (23
+// bits), or, with the top bit set, by its index among the outsiders: texts
+// too long to share a block, and every text once the blocks are used up
+// (2 GiB of them), each kept wherever the arena puts it.
+const unsigned kOffsetBits = 23;
+const uint32_t kOutsider = 0x80000000u;
+const size_t kMaxBlocks = 256;
+const size_t kLongText = 64 * 1024;
+std::vector<char*> g_blocks;
+std::vector<const char*> g_outsiders;
+char* g_textNextP = nullptr;
+size_t g_textLeft = 0;
+
+inline const char* textOf(uint32_t ref) {
+    if (ref & kOutsider)
+        return g_outsiders[ref & ~kOutsider];
+    return g_blocks[ref >> kOffsetBits] + (ref & ((1u << kOffsetBits) - 1));
+}
+
+// Keeps a copy of the text (lth bytes, then a NUL); returns its reference.
+uint32_t storeText(const char* stringP, unsigned lth) {
+    size_t need = static_cast<size_t>(lth) + 1;
+    if (need > g_textLeft && need <= kLongText && g_blocks.size() < kMaxBlocks) {
+        size_t size = 0;
+        g_textNextP = static_cast<char*>(arena_alloc_block(&size));
+        g_textLeft = size < (size_t(1) << kOffsetBits) ? size : (size_t(1) << kOffsetBits);
+        g_blocks.push_back(g_textNextP);
+    }
+    if (need > g_textLeft) {
+        if (g_outsiders.size() >= kOutsider)
+            outofmemory();
+        g_outsiders.push_back(arena_strdup(stringP, lth));
+        return kOutsider | static_cast<uint32_t>(g_outsiders.size() - 1);
+    }
+    char* blockP = g_blocks.back();
+    uint32_t ref = static_cast<uint32_t>((g_blocks.size() - 1) << kOffsetBits) |
+                   static_cast<uint32_t>(g_textNextP - blockP);
+    memcpy(g_textNextP, stringP, lth);
+    g_textNextP[lth] = '\0';
+    g_textNextP += need;
+    g_textLeft -= need;
+    return ref;
+}
+
+// Whether the interned text is the lth bytes at stringP (which hold no NUL):
+// strncmp stops at the end of a shorter interned text.
+inline bool sameText(const char* internedP, const char* stringP, unsigned lth) {
+    return internedP == stringP ||
+           (strncmp(internedP, stringP, lth) == 0 && internedP[lth] == '\0');
+}
 
 Slot* g_tableP = nullptr;
 unsigned g_width = 0;
@@ -142,20 +195,18 @@ unsigned lookup(const char* stringP, unsigned lth, uint32_t hash, bool create) {
             if (!create)
                 return kNone;
             s.hash = hash;
-            s.lth = lth;
-            s.stringP = arena_strdup(stringP, lth);
+            s.ref = storeText(stringP, lth);
             s.userP = nullptr;
             if (++g_count <= g_width / 4 * 3)
                 return i;
-            const char* internedP = s.stringP;
+            uint32_t ref = s.ref;
             grow();
-            for (i = hash & (g_width - 1); g_tableP[i].stringP != internedP;
+            for (i = hash & (g_width - 1); g_tableP[i].ref != ref || g_tableP[i].hash != hash;
                  i = (i + 1) & (g_width - 1)) {
             }
             return i;
         }
-        if (s.hash == hash && s.lth == lth &&
-            (s.stringP == stringP || memcmp(s.stringP, stringP, lth) == 0))
+        if (s.hash == hash && sameText(textOf(s.ref), stringP, lth))
             return i;
     }
 }
@@ -171,7 +222,7 @@ uint32_t cacheHash(const char* stringP) {
 const char* stringCache(const char* stringP, unsigned lth) {
     uint32_t hash = cacheHash(stringP, lth);
     unsigned slot = lookup(stringP, lth, hash, true);
-    const char* resultP = g_tableP[slot].stringP;
+    const char* resultP = textOf(g_tableP[slot].ref);
     remember(resultP, hash, slot);
     return resultP;
 }
@@ -182,6 +233,10 @@ void stringCacheReset() {
     g_width = 0;
     g_count = 0;
     ++g_generation;
+    g_blocks.clear();
+    g_outsiders.clear();
+    g_textNextP = nullptr;
+    g_textLeft = 0;
     // The remembered texts go with the arena: their addresses may be reused.
     memset(static_cast<void*>(g_recent), 0, sizeof g_recent);
     g_reserve = STRING_CACHE_WIDTH;
@@ -214,7 +269,7 @@ void stringCachePrefetchText(uint32_t hash) {
         if (s.hash == 0)
             return;
         if (s.hash == hash) {
-            __builtin_prefetch(s.stringP);
+            __builtin_prefetch(textOf(s.ref));
             return;
         }
     }
@@ -222,7 +277,7 @@ void stringCachePrefetchText(uint32_t hash) {
 
 const char* stringCacheHashed(const char* stringP, unsigned lth, uint32_t hash, void** userPP) {
     unsigned slot = lookup(stringP, lth, hash, true);
-    const char* resultP = g_tableP[slot].stringP;
+    const char* resultP = textOf(g_tableP[slot].ref);
     remember(resultP, hash, slot);
     *userPP = g_tableP[slot].userP;
     return resultP;

@@ -188,6 +188,13 @@ void* arena_alloc(size_t size) { return arenaAligned(size, kAlign); }
 
 void* arena_alloc_pointer_aligned(size_t size) { return arenaAligned(size, alignof(void*)); }
 
+void* arena_alloc_block(size_t* sizeP) {
+    *sizeP = kBlockSize;
+    void* p = newBlock(kBlockSize);
+    ARENA_UNPOISON(p, kBlockSize);
+    return p;
+}
+
 char* arena_strdup(const char* stringP, size_t n) {
     char* p;
     if (n + 1 <= g_arenaLeft) {

@@ -34,6 +34,11 @@ void* arena_alloc(size_t size);
 // an eighth less room than aligning each for anything.
 void* arena_alloc_pointer_aligned(size_t size);
 
+// A whole standard block of the arena, for a store that packs its own
+// objects (the string cache keeps its texts so); *sizeP receives its size,
+// a little under 8 MiB.
+void* arena_alloc_block(size_t* sizeP);
+
 // Interns a copy of n bytes plus a terminating NUL in the arena.
 char* arena_strdup(const char* stringP, size_t n);
 

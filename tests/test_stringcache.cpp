@@ -1,6 +1,7 @@
 // Interning and the hash shared by the three caches.
 #include "stringcache.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -47,6 +48,41 @@ TEST(StringCache, GrowthKeepsEveryInternedAddress) {
     EXPECT_EQ(*stringCacheUserSlot(first[7], false), reinterpret_cast<void*>(0x70));
     for (int i = 0; i < 100000; ++i)
         ASSERT_EQ(stringCache(("t" + std::to_string(i)).c_str()), first[i]);
+}
+
+// Texts are kept in blocks of a little under 8 MiB and named by a block and
+// an offset, long ones each on their own: many blocks' worth of texts, long
+// ones among them, must all read back whole, be found again at the same
+// address, and keep what the entity cache files beside them.
+TEST(StringCache, TextsAcrossManyBlocksReadBackWhole) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 400000; ++i) {
+        std::string t = "block/" + std::to_string(i) + std::string(i % 61, 'x');
+        if (i % 50000 == 7)
+            t += std::string(70000 + i % 3, 'L'); // longer than a block shares
+        texts.push_back(t);
+    }
+    texts.push_back(std::string(64 * 1024 - 1, 'm')); // the longest that shares
+    texts.push_back(std::string(9 << 20, 'h'));       // longer than a block
+    std::vector<const char*> interned;
+    for (const std::string& t : texts)
+        interned.push_back(stringCache(t.c_str(), static_cast<unsigned>(t.size())));
+    for (size_t i = 0; i < texts.size(); i += 997)
+        *stringCacheUserSlot(interned[i], true) = reinterpret_cast<void*>(i * 8 + 8);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        ASSERT_EQ(strlen(interned[i]), texts[i].size()) << i;
+        ASSERT_EQ(memcmp(interned[i], texts[i].data(), texts[i].size()), 0) << i;
+        ASSERT_EQ(stringCache(texts[i].c_str()), interned[i]) << i;
+        if (i % 997 == 0) {
+            ASSERT_EQ(*stringCacheUserSlot(interned[i], false), reinterpret_cast<void*>(i * 8 + 8));
+        }
+    }
+    // A prefix of an interned text, and a text that continues one, are texts
+    // of their own.
+    const char* prefixP = stringCache(texts[5].c_str(), static_cast<unsigned>(texts[5].size() - 1));
+    EXPECT_NE(prefixP, interned[5]);
+    EXPECT_EQ(strlen(prefixP), texts[5].size() - 1);
+    EXPECT_NE(stringCache((texts[5] + "x").c_str()), interned[5]);
 }
 
 } // namespace
