@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static const char kEntryHeader[] = "lopwort-facts cache 1\n";
+static const char kEntryHeader[] = "lopwort-facts cache 2\n";
 
 void CCacheKey::bytes(const char* p, size_t n) {
     for (size_t i = 0; i < n; ++i) {

@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-const int kFragmentFormat = 1;
+const int kFragmentFormat = 2;
 
 static const char kMagic[] = "lopwort-facts fragment ";
 
@@ -108,6 +108,7 @@ bool read_fragment(const std::string& path, CFragment& fragmentR, std::string& e
     ssize_t n;
     int lineno = 0;
     bool ok = false, ended = false;
+    CRecordReader records(fragmentR.m_facts);
     while ((n = getline(&lineP, &room, inP)) > 0) {
         ++lineno;
         std::string line(lineP, static_cast<size_t>(n));
@@ -151,7 +152,7 @@ bool read_fragment(const std::string& path, CFragment& fragmentR, std::string& e
                 errorR = path + " names no unit";
             break;
         }
-        if (!read_unit_facts_record(f, fragmentR.m_facts)) {
+        if (!records.read(f)) {
             errorR = path + ":" + std::to_string(lineno) + ": malformed record";
             break;
         }

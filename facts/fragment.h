@@ -4,7 +4,7 @@
 // recorded command), its facts, and the recorded compiler's preprocessed
 // text, which the merge scans as lopwort will.
 //
-// The format, version 1: a first line "lopwort-facts fragment 1"; a record
+// The format, version 2: a first line "lopwort-facts fragment 2"; a record
 // "U" with the entry's index, the unit's id, its label and then the words
 // of its command (directory, compiler, arguments); the fact records of
 // unitfacts.h; a record "T" with the size in bytes of the preprocessed text,

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <tuple>
 
-uint32_t CRelationSet::name_id(const std::string& name) {
+uint32_t CRelationSet::intern(const std::string& name) {
     auto it = m_nameIds.find(name);
     if (it != m_nameIds.end())
         return it->second;
@@ -19,8 +19,8 @@ static size_t relation_hash(uint32_t verb, uint32_t src, uint32_t dst) {
     return static_cast<size_t>((h ^ (h >> 29) ^ verb) * 0xff51afd7ed558ccdull >> 16);
 }
 
-bool CRelationSet::add(const std::string& verb, const std::string& src, const std::string& dst) {
-    CIdRelation r{name_id(verb), name_id(src), name_id(dst)};
+bool CRelationSet::add_ids(uint32_t verb, uint32_t src, uint32_t dst) {
+    CIdRelation r{verb, src, dst};
     if ((m_relations.size() + 1) * 2 > m_slots.size())
         index();
     size_t mask = m_slots.size() - 1;

@@ -7,6 +7,7 @@
 #ifndef LOPWORT_FACTS_RELATIONS_H
 #define LOPWORT_FACTS_RELATIONS_H
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -31,7 +32,20 @@ class CRelationSet {
     CRelationSet& operator=(CRelationSet&&) = default;
 
     // Adds a relation not there yet; false when it is.
-    bool add(const std::string& verb, const std::string& src, const std::string& dst);
+    bool add(const std::string& verb, const std::string& src, const std::string& dst) {
+        return add_ids(intern(verb), intern(src), intern(dst));
+    }
+    // The same through the numbers of names.
+    bool add_ids(uint32_t verb, uint32_t src, uint32_t dst);
+    // The number of a name, given it when new.
+    uint32_t intern(const std::string& name);
+    const std::string& name(uint32_t id) const { return m_names[id]; }
+    size_t name_count() const { return m_names.size(); }
+    // The names' numbers of relation i: verb, source, destination.
+    std::array<uint32_t, 3> ids(size_t i) const {
+        const CIdRelation& r = m_relations[i];
+        return {r.m_verb, r.m_src, r.m_dst};
+    }
     size_t size() const { return m_relations.size(); }
     bool empty() const { return m_relations.empty(); }
     CFactRelationRef operator[](size_t i) const {
@@ -59,7 +73,6 @@ class CRelationSet {
     std::unordered_map<std::string_view, uint32_t> m_nameIds;
     std::vector<CIdRelation> m_relations;
     std::vector<uint32_t> m_slots; // relation number + 1; 0 for an empty slot
-    uint32_t name_id(const std::string& name);
     // Makes the table anew for the relations there, with room for as many
     // again.
     void index();

@@ -3,6 +3,8 @@
 // this program reads it, so it favours being simple over being compact.
 #include "unitfacts.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 
 CFactEntity& CUnitFacts::add_entity(const CFactEntity& e) {
@@ -92,12 +94,23 @@ void unit_facts_records(const CUnitFacts& facts, const CRecordSink& sink) {
         out += '\n';
         pass_on();
     }
+    // Relations name their ends by number: a name is written once, in a
+    // record "n" of its own, the first time a relation uses it, and takes
+    // the next number. A large unit's ids are long mangled names, each in
+    // many relations.
+    const uint32_t kUnwritten = UINT32_MAX;
+    std::vector<uint32_t> written(facts.m_relations.name_count(), kUnwritten);
+    uint32_t next = 0;
     for (uint32_t i : facts.m_relations.sorted()) {
-        CFactRelationRef r = facts.m_relations[i];
-        out += "R";
-        put_field(out, r.m_verb);
-        put_field(out, r.m_src);
-        put_field(out, r.m_dst);
+        std::array<uint32_t, 3> ids = facts.m_relations.ids(i);
+        for (uint32_t id : ids)
+            if (written[id] == kUnwritten) {
+                written[id] = next++;
+                put_record(out, 'n', facts.m_relations.name(id));
+            }
+        out += 'R';
+        for (uint32_t id : ids)
+            put_field(out, std::to_string(written[id]));
         out += '\n';
         pass_on();
     }
@@ -133,8 +146,9 @@ std::string record_field(const std::string& value) {
 
 std::vector<std::string> record_fields(const std::string& line) { return split_fields(line); }
 
-bool read_unit_facts_record(const std::vector<std::string>& f, CUnitFacts& factsR) {
+bool CRecordReader::read(const std::vector<std::string>& f) {
     const std::string& kind = f[0];
+    CUnitFacts& factsR = m_facts;
     if (kind == "S" && f.size() == 3) {
         factsR.m_spellings.emplace(f[1], f[2]);
     } else if (kind == "E" && f.size() == 12) {
@@ -153,8 +167,21 @@ bool read_unit_facts_record(const std::vector<std::string>& f, CUnitFacts& facts
         e.m_textLine = atoi(f[10].c_str());
         e.m_textColumn = atoi(f[11].c_str());
         factsR.add_entity(e);
+    } else if (kind == "n" && f.size() == 2) {
+        m_names.push_back(factsR.m_relations.intern(f[1]));
     } else if (kind == "R" && f.size() == 4) {
-        factsR.add_relation(f[1], f[2], f[3]);
+        uint32_t ids[3];
+        for (int k = 0; k < 3; ++k) {
+            // A number of a name given before: plain decimal digits.
+            const std::string& n = f[static_cast<size_t>(k) + 1];
+            if (n.empty() || n.size() > 10 || n.find_first_not_of("0123456789") != std::string::npos)
+                return false;
+            unsigned long v = strtoul(n.c_str(), nullptr, 10);
+            if (v >= m_names.size())
+                return false;
+            ids[k] = m_names[v];
+        }
+        factsR.m_relations.add_ids(ids[0], ids[1], ids[2]);
     } else if (kind == "W" && f.size() == 2) {
         factsR.m_warnings.push_back(f[1]);
     } else if (kind == "B" && f.size() == 2) {

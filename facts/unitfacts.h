@@ -77,8 +77,19 @@ CRecordSource records_of_facts(const CUnitFacts& facts);
 // a record holds it (the tab before it included).
 std::vector<std::string> record_fields(const std::string& line);
 std::string record_field(const std::string& value);
-// Adds the record whose fields are given; false for a record of no known
-// kind or with the wrong number of fields.
-bool read_unit_facts_record(const std::vector<std::string>& fields, CUnitFacts& factsR);
+// Reads the records of one unit, in order, into its facts: a relation
+// refers to names by the numbers that the records of names before it gave.
+class CRecordReader {
+  public:
+    explicit CRecordReader(CUnitFacts& factsR) : m_facts(factsR) {}
+    // Adds the record whose fields are given; false for a record of no
+    // known kind, with the wrong number of fields, or naming a name not
+    // given.
+    bool read(const std::vector<std::string>& fields);
+
+  private:
+    CUnitFacts& m_facts;
+    std::vector<uint32_t> m_names; // the relation set's number of each name read
+};
 
 #endif

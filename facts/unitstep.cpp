@@ -51,7 +51,7 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
     }
     // What decides the facts besides the files the unit reads.
     CCacheKey common;
-    common.add("unit facts 1").add(extractor_identity()).add(step.m_parse.m_resourceDir);
+    common.add("unit facts 2").add(extractor_identity()).add(step.m_parse.m_resourceDir);
     common.add(unit.m_id).add(unit.m_label);
     for (const std::string& a : unit.m_args)
         common.add(a);

@@ -55,11 +55,11 @@ TEST(FactsFragment, UnitStepsMergedGiveTheFactsOfAWholeRun) {
     // What the merge refuses: a fragment of another format, one cut short,
     // something else, a unit that is not in the database.
     std::string text = readFile(fragments[0]);
-    writeFile(p.dir + "/v2", "lopwort-facts fragment 2" + text.substr(text.find('\n')));
+    writeFile(p.dir + "/v1", "lopwort-facts fragment 1" + text.substr(text.find('\n')));
     writeFile(p.dir + "/short", text.substr(0, text.size() - 10));
     writeFile(p.dir + "/other", "FACT TUPLE :\n");
     const std::pair<const char*, const char*> refused[] = {
-        {"v2", "v2 is a fragment of format 2, and this lopwort-facts reads format 1: extract it "
+        {"v1", "v1 is a fragment of format 1, and this lopwort-facts reads format 2: extract it "
                "again\n"},
         {"short", "short is cut short\n"},
         {"other", "other is not a lopwort-facts fragment\n"},

@@ -22,11 +22,12 @@ static std::string all_records(const CUnitFacts& facts, size_t* piecesP = nullpt
 
 static CUnitFacts read_back(const std::string& records) {
     CUnitFacts facts;
+    CRecordReader reader(facts);
     size_t at = 0;
     while (at < records.size()) {
         size_t end = records.find('\n', at);
         EXPECT_NE(end, std::string::npos);
-        EXPECT_TRUE(read_unit_facts_record(record_fields(records.substr(at, end - at)), facts));
+        EXPECT_TRUE(reader.read(record_fields(records.substr(at, end - at))));
         at = end + 1;
     }
     return facts;
@@ -90,4 +91,37 @@ TEST(FactsUnitFacts, LargeFactsGoOutInPieces) {
     std::string records = all_records(facts, &pieces);
     EXPECT_GT(pieces, 5u);
     EXPECT_EQ(read_back(records).m_relations.size(), 20000u);
+}
+
+TEST(FactsUnitFacts, RelationsMustNameNamesGivenBefore) {
+    const char* const refused[] = {
+        "R\t0\t0\t0",            // no name given yet
+        "n\tcall\nR\t0\t0\t1",   // one name given
+        "n\tcall\nR\t0\t-0\t0",  // not plain digits
+        "n\tcall\nR\t0\t0x0\t0",
+        "n\tcall\nR\t0\t\t0",
+        "n\tcall\nR\t0\t00000000000\t0", // longer than any number of names
+        "n\tcall\nR\t0\t4294967296\t0",
+        "n\tcall\nR\t0\t0",      // a field missing
+        "n\tcall\tx",            // a field too many
+    };
+    for (const char* text : refused) {
+        CUnitFacts facts;
+        CRecordReader reader(facts);
+        std::string records = text;
+        bool all = true;
+        size_t at = 0;
+        while (at <= records.size()) {
+            size_t end = std::min(records.find('\n', at), records.size());
+            all = all && reader.read(record_fields(records.substr(at, end - at)));
+            at = end + 1;
+        }
+        EXPECT_FALSE(all) << text;
+    }
+    CUnitFacts facts;
+    CRecordReader reader(facts);
+    for (const char* line : {"n\tcall", "n\tf", "n\tg", "R\t0\t1\t2", "R\t0\t2\t1", "R\t0\t1\t2"})
+        ASSERT_TRUE(reader.read(record_fields(line))) << line;
+    ASSERT_EQ(facts.m_relations.size(), 2u);
+    EXPECT_EQ(facts.m_relations[1].m_src, "g");
 }
