@@ -263,8 +263,14 @@ class CFactsAction : public clang::ASTFrontendAction {
     // every name it spelled, for --keep-going.
     void EndSourceFileAction() override {
         clang::CompilerInstance& ci = getCompilerInstance();
-        if (!ci.getDiagnostics().hasErrorOccurred())
+        if (!ci.getDiagnostics().hasErrorOccurred()) {
+            // Every unit is parsed in a process of its own, which ends once
+            // the facts are written: like the compiler, leave the syntax
+            // tree to the end of the process instead of taking it apart. A
+            // unit that fails may be parsed again, so its tree goes.
+            ci.getFrontendOpts().DisableFree = true;
             return;
+        }
         clang::SourceManager& sm = ci.getSourceManager();
         for (auto it = sm.fileinfo_begin(); it != sm.fileinfo_end(); ++it) {
             std::string real = it->first->tryGetRealPathName().str();
