@@ -72,13 +72,16 @@ int write_whole(const std::string& path, const std::string& text) {
 }
 
 bool write_fragment(const std::string& path, size_t index, const CMergedUnit& unit,
-                    const CRecordSource& records, const std::string& text, std::string& errorR) {
+                    const CRecordSource& records, const std::string& text,
+                    const std::string& textKey, std::string& errorR) {
     std::string head = kMagic + std::to_string(kFragmentFormat) + "\nU" +
                        record_field(std::to_string(index)) + record_field(unit.m_id) +
                        record_field(unit.m_label);
     for (const std::string& a : unit.m_args)
         head += record_field(a);
     head += '\n';
+    if (!textKey.empty())
+        head += "K" + record_field(textKey) + "\n";
     // Written piece by piece: the records and the text of a large unit run
     // to a hundred megabytes, and a copy of both would raise the worker's
     // peak by as much.
@@ -139,6 +142,10 @@ bool read_fragment(const std::string& path, CFragment& fragmentR, std::string& e
                 ok = !fragmentR.m_unit.m_id.empty();
                 break;
             }
+            continue;
+        }
+        if (f[0] == "K" && f.size() == 2) {
+            fragmentR.m_textKey = f[1];
             continue;
         }
         if (f[0] == "T" && f.size() == 2) {

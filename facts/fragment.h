@@ -6,7 +6,8 @@
 //
 // The format, version 2: a first line "lopwort-facts fragment 2"; a record
 // "U" with the entry's index, the unit's id, its label and then the words
-// of its command (directory, compiler, arguments); the fact records of
+// of its command (directory, compiler, arguments); a record "K" with the
+// key of the text when the step knew one; the fact records of
 // unitfacts.h; a record "T" with the size in bytes of the preprocessed text,
 // which follows it to the end of the file (0 when there is none). Records
 // are lines of tab-separated fields, tab, line feed and backslash escaped.
@@ -29,13 +30,18 @@ struct CFragment {
     std::string m_path;     // the file it was read from
     long m_textOffset = 0;  // where the preprocessed text begins in it
     long m_textSize = 0;    // 0: no text
+    // A key that names the text's content (the unit's cache key, which
+    // holds the text), for caching what is learnt from the text; empty when
+    // the step had no cache.
+    std::string m_textKey;
 };
 
 // Writes a fragment whole: into a temporary file beside path, renamed to
-// path once complete. records: the unit's fact records. False, with a
-// message, when it cannot be written.
+// path once complete. records: the unit's fact records; textKey: the key of
+// the text, or empty. False, with a message, when it cannot be written.
 bool write_fragment(const std::string& path, size_t index, const CMergedUnit& unit,
-                    const CRecordSource& records, const std::string& text, std::string& errorR);
+                    const CRecordSource& records, const std::string& text,
+                    const std::string& textKey, std::string& errorR);
 
 // Reads a fragment's records (not its text); with headOnly only as far as
 // its unit. False, with a message, for a file that cannot be read, is no

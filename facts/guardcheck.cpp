@@ -62,11 +62,76 @@ struct CFileFunctions {
     }
 };
 
+// What the check needs of one record of lopwort's scan.
+struct CScanRecord {
+    int m_first = 0, m_last = 0; // lines
+    int m_column = 0;            // of the first character
+    bool m_lineStart = false;
+};
+
+std::string scan_entry(const std::vector<CScanRecord>& records) {
+    std::string out;
+    for (const CScanRecord& r : records)
+        out += std::to_string(r.m_first) + "\t" + std::to_string(r.m_column) + "\t" +
+               std::to_string(r.m_last) + "\t" + (r.m_lineStart ? "1" : "0") + "\n";
+    return out;
+}
+
+bool read_scan_entry(const std::string& entry, std::vector<CScanRecord>& recordsR) {
+    recordsR.clear();
+    const char* p = entry.c_str();
+    while (*p != '\0') {
+        CScanRecord r;
+        int lineStart = 0, used = 0;
+        if (sscanf(p, "%d\t%d\t%d\t%d\n%n", &r.m_first, &r.m_column, &r.m_last, &lineStart,
+                   &used) != 4 ||
+            used == 0 || p[used - 1] != '\n')
+            return false;
+        r.m_lineStart = lineStart != 0;
+        recordsR.push_back(r);
+        p += used;
+    }
+    return true;
+}
+
+// The records of lopwort's scan of a unit's text, for the file spelled so:
+// from the cache when the text is known by a key, else from a scan. False
+// when the unit has no text.
+bool scan_records(int unit, const std::string& cwd, const std::string& spelled,
+                  const std::function<int(int)>& openText, const std::string& textKey,
+                  const CFactsCache& cache, std::vector<CScanRecord>& recordsR) {
+    std::string key;
+    if (cache.enabled() && !textKey.empty()) {
+        key = CCacheKey().add("scan 1").add(extractor_identity()).add(textKey).add(cwd)
+                  .add(spelled).hex() + ".s";
+        std::string entry;
+        if (cache.load(key, entry) && read_scan_entry(entry, recordsR))
+            return true;
+    }
+    int fd = openText(unit);
+    if (fd < 0)
+        return false; // no preprocessor run: lopwort's would fail as well
+    g_filenameP = spelled.c_str();
+    g_debug_flag = 0;
+    scan(cwd.c_str(), fd);
+    g_filenameP = "";
+    recordsR.clear();
+    for (int i = 0; i < g_boundaries; ++i) {
+        const boundaryT& b = g_boundariesP[i];
+        recordsR.push_back({b.lineno[0], b.lineno[1], b.character[0], b.linestart != 0});
+    }
+    if (!key.empty())
+        cache.store(key, scan_entry(recordsR));
+    return true;
+}
+
 } // namespace
 
 std::vector<std::string> keep_unguardable_functions(CFactBase& base,
                                const std::function<int(int)>& openText,
-                               const std::function<std::string(int)>& keepRoot) {
+                               const std::function<std::string(int)>& keepRoot,
+                               const std::function<std::string(int)>& textKey,
+                               const CFactsCache& cache) {
     std::map<std::pair<int, std::string>, std::vector<std::string>> groups;
     std::map<std::string, CFileFunctions> files;
     for (const std::string& id : base.order()) {
@@ -85,13 +150,10 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base,
     for (const auto& g : groups) {
         int unit = g.first.first;
         std::string spelled = base.spelled(g.first.second);
-        int fd = openText(unit);
-        if (fd < 0)
-            continue; // no preprocessor run: lopwort's would fail as well
-        g_filenameP = spelled.c_str();
-        g_debug_flag = 0;
-        scan(base.units()[static_cast<size_t>(unit)].m_args[0].c_str(), fd);
-        g_filenameP = "";
+        std::vector<CScanRecord> records;
+        if (!scan_records(unit, base.units()[static_cast<size_t>(unit)].m_args[0], spelled,
+                          openText, textKey(unit), cache, records))
+            continue;
         const CFileFunctions& inFile = files[g.first.second];
         for (const std::string& id : g.second) {
             const CFactEntity& e = base.entity(id).m_fact;
@@ -102,13 +164,11 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base,
             // preprocessor closes up blanks), so a function that does not
             // begin its line is kept.
             bool own = false;
-            for (int i = 0; i < g_boundaries; ++i) {
-                const boundaryT& b = g_boundariesP[i];
-                if (b.lineno[0] <= e.m_line && b.lineno[1] >= e.m_line) {
-                    own = e.m_textColumn > 0 && b.lineno[0] == e.m_textLine &&
-                          (b.character[0] == e.m_textColumn || b.linestart) &&
-                          b.lineno[1] == last_line(e) &&
-                          !inFile.shared(e, b.lineno[0], b.lineno[1]);
+            for (const CScanRecord& b : records) {
+                if (b.m_first <= e.m_line && b.m_last >= e.m_line) {
+                    own = e.m_textColumn > 0 && b.m_first == e.m_textLine &&
+                          (b.m_column == e.m_textColumn || b.m_lineStart) &&
+                          b.m_last == last_line(e) && !inFile.shared(e, b.m_first, b.m_last);
                     break;
                 }
             }

@@ -7,6 +7,7 @@
 #ifndef LOPWORT_FACTS_GUARDCHECK_H
 #define LOPWORT_FACTS_GUARDCHECK_H
 
+#include "cache.h"
 #include "merge.h"
 
 #include <functional>
@@ -19,9 +20,14 @@
 // whose line lopwort would map to another construct. openText opens a
 // unit's preprocessed text, positioned at its start and running to the end
 // of the file (-1 when there is none); the scan closes it. keepRoot gives
-// the id of a unit's root. Returns the ids of the functions kept.
+// the id of a unit's root. textKey gives a key naming a unit's text, or
+// empty: with a cache, the records of a scan are kept under it and the file's
+// name, so that an unchanged text is not scanned again. Returns the ids of
+// the functions kept.
 std::vector<std::string> keep_unguardable_functions(CFactBase& base,
                                const std::function<int(int)>& openText,
-                               const std::function<std::string(int)>& keepRoot);
+                               const std::function<std::string(int)>& keepRoot,
+                               const std::function<std::string(int)>& textKey,
+                               const CFactsCache& cache);
 
 #endif

@@ -246,6 +246,7 @@ static int merge_and_write(const std::vector<CMergeInput>& inputs, const CSettin
     struct CText {
         std::string m_path;
         long m_offset = 0, m_size = 0;
+        std::string m_key;
     };
     std::vector<CText> texts; // per unit of the base
     std::vector<std::pair<std::string, std::string>> failures; // unit id, first error
@@ -276,7 +277,8 @@ static int merge_and_write(const std::vector<CMergeInput>& inputs, const CSettin
         for (const std::string& w : facts.m_warnings)
             fprintf(stderr, "lopwort-facts: %s: %s\n", fragment.m_unit.m_id.c_str(), w.c_str());
         base.add_unit(fragment.m_unit, &facts);
-        texts.back() = {in.m_fragment, fragment.m_textOffset, fragment.m_textSize};
+        texts.back() = {in.m_fragment, fragment.m_textOffset, fragment.m_textSize,
+                        fragment.m_textKey};
     }
     for (const auto& f : failures)
         fprintf(stderr, "lopwort-facts: %s: does not parse: %s\n", f.first.c_str(),
@@ -295,7 +297,8 @@ static int merge_and_write(const std::vector<CMergeInput>& inputs, const CSettin
             const CText& t = texts[static_cast<size_t>(u)];
             return open_fragment_text(t.m_path, t.m_offset, t.m_size);
         },
-        [&](int u) { return keep_root_id(base.units()[static_cast<size_t>(u)].m_id); });
+        [&](int u) { return keep_root_id(base.units()[static_cast<size_t>(u)].m_id); },
+        [&](int u) { return texts[static_cast<size_t>(u)].m_key; }, CFactsCache(settings.m_cacheDir));
     if (settings.m_verbose) {
         // Functions that a macro writes together with other declarations
         // (a test macro's class and body) are counted, not listed: no scan

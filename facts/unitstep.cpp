@@ -37,9 +37,10 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
             context.m_projectSystemDirs.push_back(real);
     }
     context.m_exportedDirs = step.m_exported;
-    auto write = [&](const CRecordSource& records, const std::string& text, EUnitOutcome outcome) {
+    auto write = [&](const CRecordSource& records, const std::string& text, EUnitOutcome outcome,
+                     const std::string& textKey = std::string()) {
         std::string error;
-        if (write_fragment(fragmentPath, index, unit, records, text, error))
+        if (write_fragment(fragmentPath, index, unit, records, text, textKey, error))
             return outcome;
         fprintf(stderr, "lopwort-facts: %s\n", error.c_str());
         return Unit_lost;
@@ -73,7 +74,7 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
         std::string records, text;
         if (file_states(state_paths(states), clock_now(), stable) == states &&
             step.m_cache.load(factsKey, records) && step.m_cache.load(factsKey + ".i", text))
-            return write(records_of_text(records), text, Unit_from_cache);
+            return write(records_of_text(records), text, Unit_from_cache, factsKey);
     }
 
     long long started = clock_now();
@@ -109,7 +110,7 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
         std::string records;
         if (step.m_cache.load(key, records)) {
             remember();
-            return write(records_of_text(records), pre.m_text, Unit_from_cache);
+            return write(records_of_text(records), pre.m_text, Unit_from_cache, key);
         }
     }
     std::string message;
@@ -122,6 +123,6 @@ EUnitOutcome extract_unit(const CUnitStep& step, const CCompileCommand& cmd, siz
         step.m_cache.store(key, records_of_facts(facts));
         remember();
     }
-    return write(records_of_facts(facts), pre.m_ran ? pre.m_text : "", Unit_parsed);
+    return write(records_of_facts(facts), pre.m_ran ? pre.m_text : "", Unit_parsed, key);
 }
 

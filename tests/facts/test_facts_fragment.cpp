@@ -112,6 +112,8 @@ TEST(FactsFragment, TheCacheParsesOnlyWhatChanged) {
     std::string first = body(p.facts());
     EXPECT_EQ(run(), "0 parsed, 3 from the cache");
     EXPECT_EQ(body(p.facts()), first);
+    // The merge's scans of unchanged texts came from the cache as well.
+    EXPECT_EQ(p.shell("ls cache/*/*.s > /dev/null"), 0);
 
     // A change in one unit parses that unit; one in a header, every unit
     // that includes it. A file touched but not changed is no change.
