@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <ftw.h>
 #include <grp.h>
 #include <fstream>
 #include <sstream>
@@ -16,6 +17,48 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+
+// Removes a tree that tests may have left unreadable or unwritable; links
+// are removed, never followed.
+int remove_entry(const char* pathP, const struct stat*, int type, struct FTW*) {
+    if (type == FTW_DP)
+        rmdir(pathP);
+    else
+        unlink(pathP);
+    return 0;
+}
+
+int open_up(const char* pathP, const struct stat* stP, int type, struct FTW*) {
+    if (type == FTW_D || type == FTW_DNR)
+        chmod(pathP, (stP->st_mode & 07777) | S_IRWXU);
+    return 0;
+}
+
+// The directories this test process made, removed when it ends (but not by
+// a child forked from it, which would take them from under its parent).
+// LOPWORT_KEEP_TEST_DIRS=1 keeps them for a look after a failure.
+struct CTempDirs {
+    pid_t m_owner = getpid();
+    std::vector<std::string> m_dirs;
+    ~CTempDirs() {
+        const char* keepP = getenv("LOPWORT_KEEP_TEST_DIRS");
+        if (getpid() != m_owner || (keepP != nullptr && *keepP != '\0' && *keepP != '0'))
+            return;
+        for (const std::string& dir : m_dirs) {
+            nftw(dir.c_str(), open_up, 16, FTW_PHYS);
+            nftw(dir.c_str(), remove_entry, 16, FTW_PHYS | FTW_DEPTH);
+        }
+    }
+};
+
+CTempDirs& temp_dirs() {
+    static CTempDirs dirs;
+    return dirs;
+}
+
+} // namespace
+
 std::string makeTempDir() {
     const char* baseP = getenv("TMPDIR");
     std::string tmpl = std::string(baseP && *baseP ? baseP : "/tmp") + "/lopwort-test-XXXXXX";
@@ -23,6 +66,7 @@ std::string makeTempDir() {
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
+    temp_dirs().m_dirs.push_back(buf.data());
     return buf.data();
 }
 
