@@ -45,17 +45,9 @@ std::string CFactsCache::path(const std::string& key) const {
 bool CFactsCache::load(const std::string& key, std::string& recordsR) const {
     if (!enabled())
         return false;
-    // Read straight into one string: an entry may be large.
-    FILE* inP = fopen(path(key).c_str(), "rb");
-    if (inP == nullptr)
-        return false;
     std::string entry;
-    struct stat st;
-    if (fstat(fileno(inP), &st) == 0 && st.st_size > 0) {
-        entry.resize(static_cast<size_t>(st.st_size));
-        entry.resize(fread(&entry[0], 1, entry.size(), inP));
-    }
-    fclose(inP);
+    if (!read_whole(path(key), entry))
+        return false;
     size_t headerSize = sizeof kEntryHeader - 1;
     size_t lastLine = entry.size() >= 2 ? entry.rfind('\n', entry.size() - 2) : std::string::npos;
     bool good = entry.compare(0, headerSize, kEntryHeader) == 0 && lastLine != std::string::npos &&

@@ -71,6 +71,33 @@ int write_whole(const std::string& path, const std::string& text) {
     return file.commit();
 }
 
+bool read_whole(const std::string& path, std::string& textR) {
+    // Read straight into one string: a file may be large.
+    FILE* inP = fopen(path.c_str(), "rb");
+    if (inP == nullptr)
+        return false;
+    textR.clear();
+    struct stat st;
+    bool ok = fstat(fileno(inP), &st) == 0;
+    if (ok && st.st_size > 0) {
+        textR.resize(static_cast<size_t>(st.st_size));
+        textR.resize(fread(&textR[0], 1, textR.size(), inP));
+        ok = !ferror(inP);
+    }
+    fclose(inP);
+    return ok;
+}
+
+std::string make_work_dir() {
+    const char* baseP = getenv("TMPDIR");
+    std::string tmpl = std::string(baseP && *baseP ? baseP : "/tmp") + "/lopwort-facts-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr)
+        return std::string();
+    return buf.data();
+}
+
 bool write_fragment(const std::string& path, size_t index, const CMergedUnit& unit,
                     const CRecordSource& records, const std::string& text,
                     const std::string& textKey, std::string& errorR) {

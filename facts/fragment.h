@@ -74,5 +74,10 @@ class CWholeFile {
 
 // The same for a text at hand: 0, or the errno of the failure.
 int write_whole(const std::string& path, const std::string& text);
+// Reads a whole file into one string; false when it cannot be read.
+bool read_whole(const std::string& path, std::string& textR);
+// A new private directory under $TMPDIR (or /tmp); empty when none can be
+// made.
+std::string make_work_dir();
 
 #endif

@@ -7,6 +7,8 @@
 #include "guardcheck.h"
 
 #include "boundaries.h"
+#include "fragment.h"
+#include "pool.h"
 #include "lopwort.h"
 
 #include <algorithm>
@@ -94,21 +96,11 @@ bool read_scan_entry(const std::string& entry, std::vector<CScanRecord>& records
     return true;
 }
 
-// The records of lopwort's scan of a unit's text, for the file spelled so:
-// from the cache when the text is known by a key, else from a scan. False
-// when the unit has no text.
-bool scan_records(int unit, const std::string& cwd, const std::string& spelled,
-                  const std::function<int(int)>& openText, const std::string& textKey,
-                  const CFactsCache& cache, std::vector<CScanRecord>& recordsR) {
-    std::string key;
-    if (cache.enabled() && !textKey.empty()) {
-        key = CCacheKey().add("scan 1").add(extractor_identity()).add(textKey).add(cwd)
-                  .add(spelled).hex() + ".s";
-        std::string entry;
-        if (cache.load(key, entry) && read_scan_entry(entry, recordsR))
-            return true;
-    }
-    int fd = openText(unit);
+// The records of lopwort's scan of a unit's text for the file spelled so;
+// false when the unit has no text.
+bool scan_text(int unit, const std::string& cwd, const std::string& spelled,
+               const CUnitTexts& texts, std::vector<CScanRecord>& recordsR) {
+    int fd = texts.m_open(unit);
     if (fd < 0)
         return false; // no preprocessor run: lopwort's would fail as well
     g_filenameP = spelled.c_str();
@@ -120,18 +112,88 @@ bool scan_records(int unit, const std::string& cwd, const std::string& spelled,
         const boundaryT& b = g_boundariesP[i];
         recordsR.push_back({b.lineno[0], b.lineno[1], b.character[0], b.linestart != 0});
     }
-    if (!key.empty())
-        cache.store(key, scan_entry(recordsR));
     return true;
+}
+
+// One scan to make: a unit's text, for one file.
+struct CScanJob {
+    int m_unit;
+    std::string m_cwd, m_spelled, m_key;
+    enum EState { Scan_wanted, Scan_done, Scan_no_text } m_state = Scan_wanted;
+    std::vector<CScanRecord> m_records;
+};
+
+// Makes every scan: from the cache where it has them, then in jobs child
+// processes at once, each leaving its records (or "-" for a unit without a
+// text) in a file of a temporary directory, then here whatever a child
+// could not do. The children scan with lopwort's scanner, whose state is
+// the process's own.
+void run_scans(std::vector<CScanJob>& scans, const CUnitTexts& texts) {
+    std::vector<size_t> wanted;
+    for (size_t i = 0; i < scans.size(); ++i) {
+        CScanJob& job = scans[i];
+        std::string textKey = texts.m_key ? texts.m_key(job.m_unit) : std::string();
+        if (texts.m_cacheP != nullptr && texts.m_cacheP->enabled() && !textKey.empty()) {
+            job.m_key = CCacheKey().add("scan 1").add(extractor_identity()).add(textKey)
+                            .add(job.m_cwd).add(job.m_spelled).hex() + ".s";
+            std::string entry;
+            if (texts.m_cacheP->load(job.m_key, entry) && read_scan_entry(entry, job.m_records)) {
+                job.m_state = CScanJob::Scan_done;
+                continue;
+            }
+        }
+        wanted.push_back(i);
+    }
+    std::string dir = texts.m_jobs > 1 && wanted.size() > 1 ? make_work_dir() : std::string();
+    if (!dir.empty()) {
+        // A few batches per job: a child per scan would cost a fork of
+        // this process for each, often more than a small text's scan.
+        size_t batches = std::min(wanted.size(), static_cast<size_t>(texts.m_jobs) * 4);
+        auto first = [&](size_t b) { return b * wanted.size() / batches; };
+        auto file = [&](size_t k) { return dir + "/" + std::to_string(k); };
+        run_in_children(
+            batches, texts.m_jobs,
+            [&](size_t b) {
+                for (size_t k = first(b); k < first(b + 1); ++k) {
+                    CScanJob& job = scans[wanted[k]];
+                    bool text = scan_text(job.m_unit, job.m_cwd, job.m_spelled, texts, job.m_records);
+                    if (write_whole(file(k), text ? scan_entry(job.m_records) : "-") != 0)
+                        return 1;
+                }
+                return 0;
+            },
+            [&](size_t b, const CJobResult&) {
+                // What a child wrote is taken even when it failed later;
+                // what it did not write is scanned here.
+                for (size_t k = first(b); k < first(b + 1); ++k) {
+                    CScanJob& job = scans[wanted[k]];
+                    std::string entry;
+                    if (read_whole(file(k), entry)) {
+                        if (entry == "-")
+                            job.m_state = CScanJob::Scan_no_text;
+                        else if (read_scan_entry(entry, job.m_records))
+                            job.m_state = CScanJob::Scan_done;
+                    }
+                    unlink(file(k).c_str());
+                }
+            });
+        rmdir(dir.c_str());
+    }
+    for (size_t i : wanted) {
+        CScanJob& job = scans[i];
+        if (job.m_state == CScanJob::Scan_wanted)
+            job.m_state = scan_text(job.m_unit, job.m_cwd, job.m_spelled, texts, job.m_records)
+                              ? CScanJob::Scan_done
+                              : CScanJob::Scan_no_text;
+        if (job.m_state == CScanJob::Scan_done && !job.m_key.empty())
+            texts.m_cacheP->store(job.m_key, scan_entry(job.m_records));
+    }
 }
 
 } // namespace
 
-std::vector<std::string> keep_unguardable_functions(CFactBase& base,
-                               const std::function<int(int)>& openText,
-                               const std::function<std::string(int)>& keepRoot,
-                               const std::function<std::string(int)>& textKey,
-                               const CFactsCache& cache) {
+std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnitTexts& texts,
+                               const std::function<std::string(int)>& keepRoot) {
     std::map<std::pair<int, std::string>, std::vector<std::string>> groups;
     std::map<std::string, CFileFunctions> files;
     for (const std::string& id : base.order()) {
@@ -146,14 +208,24 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base,
     for (auto& f : files)
         f.second.finish();
 
+    std::vector<CScanJob> scans;
+    for (const auto& g : groups) {
+        CScanJob job;
+        job.m_unit = g.first.first;
+        job.m_cwd = base.units()[static_cast<size_t>(job.m_unit)].m_args[0];
+        job.m_spelled = base.spelled(g.first.second);
+        scans.push_back(std::move(job));
+    }
+    run_scans(scans, texts);
+
     std::vector<std::string> kept;
+    size_t at = 0;
     for (const auto& g : groups) {
         int unit = g.first.first;
-        std::string spelled = base.spelled(g.first.second);
-        std::vector<CScanRecord> records;
-        if (!scan_records(unit, base.units()[static_cast<size_t>(unit)].m_args[0], spelled,
-                          openText, textKey(unit), cache, records))
+        const CScanJob& job = scans[at++];
+        if (job.m_state != CScanJob::Scan_done)
             continue;
+        const std::vector<CScanRecord>& records = job.m_records;
         const CFileFunctions& inFile = files[g.first.second];
         for (const std::string& id : g.second) {
             const CFactEntity& e = base.entity(id).m_fact;

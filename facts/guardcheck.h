@@ -14,20 +14,25 @@
 #include <string>
 #include <vector>
 
+// How the check reaches the units' texts.
+struct CUnitTexts {
+    // Opens a unit's preprocessed text, positioned at its start and running
+    // to the end of the file; -1 when there is none. The scan closes it.
+    std::function<int(int)> m_open;
+    // A key naming a unit's text, or empty: with a cache, the records of a
+    // scan are kept under it and the file's name, so that an unchanged
+    // text is not scanned again.
+    std::function<std::string(int)> m_key;
+    const CFactsCache* m_cacheP = nullptr;
+    int m_jobs = 1; // scans at once, in child processes
+};
+
 // For every file that holds functions, scans the preprocessed text of the
 // unit that contains them (the text lopwort's own run will produce) with
 // lopwort's scanner, and makes that unit's keep root use each function
-// whose line lopwort would map to another construct. openText opens a
-// unit's preprocessed text, positioned at its start and running to the end
-// of the file (-1 when there is none); the scan closes it. keepRoot gives
-// the id of a unit's root. textKey gives a key naming a unit's text, or
-// empty: with a cache, the records of a scan are kept under it and the file's
-// name, so that an unchanged text is not scanned again. Returns the ids of
-// the functions kept.
-std::vector<std::string> keep_unguardable_functions(CFactBase& base,
-                               const std::function<int(int)>& openText,
-                               const std::function<std::string(int)>& keepRoot,
-                               const std::function<std::string(int)>& textKey,
-                               const CFactsCache& cache);
+// whose line lopwort would map to another construct. keepRoot gives the id
+// of a unit's root. Returns the ids of the functions kept.
+std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnitTexts& texts,
+                               const std::function<std::string(int)>& keepRoot);
 
 #endif

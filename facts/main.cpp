@@ -39,8 +39,8 @@ static const char* g_usage =
     "                     [--cache DIR | --no-cache] [--stats] [-q] [-v] compile_commands.json\n"
     "       lopwort-facts --unit FILE[#K] -o FRAGMENT [--exported DIR]... [--cache DIR | --no-cache]\n"
     "                     [-v] compile_commands.json\n"
-    "       lopwort-facts --merge [-o FILE] [--entry NAME]... [--exported DIR]... [--keep-going]\n"
-    "                     [--stats] [-v] FRAGMENT...\n";
+    "       lopwort-facts --merge [-j N] [-o FILE] [--entry NAME]... [--exported DIR]... [--keep-going]\n"
+    "                     [--cache DIR | --no-cache] [--stats] [-v] FRAGMENT...\n";
 
 struct CSettings {
     int m_jobs = 1;
@@ -162,15 +162,6 @@ static int parse_options(int argc, char** argv, CSettings& settingsR) {
     return 0;
 }
 
-static std::string make_work_dir() {
-    const char* baseP = getenv("TMPDIR");
-    std::string tmpl = std::string(baseP && *baseP ? baseP : "/tmp") + "/lopwort-facts-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr)
-        return std::string();
-    return buf.data();
-}
 
 
 // The file entity of every entry, named after its source; a source compiled
@@ -291,14 +282,18 @@ static int merge_and_write(const std::vector<CMergeInput>& inputs, const CSettin
                 failed, total);
         return 3;
     }
+    CFactsCache cache(settings.m_cacheDir);
+    CUnitTexts unitTexts;
+    unitTexts.m_open = [&](int u) {
+        const CText& t = texts[static_cast<size_t>(u)];
+        return open_fragment_text(t.m_path, t.m_offset, t.m_size);
+    };
+    unitTexts.m_key = [&](int u) { return texts[static_cast<size_t>(u)].m_key; };
+    unitTexts.m_cacheP = &cache;
+    unitTexts.m_jobs = settings.m_jobs;
     std::vector<std::string> kept = keep_unguardable_functions(
-        base,
-        [&](int u) {
-            const CText& t = texts[static_cast<size_t>(u)];
-            return open_fragment_text(t.m_path, t.m_offset, t.m_size);
-        },
-        [&](int u) { return keep_root_id(base.units()[static_cast<size_t>(u)].m_id); },
-        [&](int u) { return texts[static_cast<size_t>(u)].m_key; }, CFactsCache(settings.m_cacheDir));
+        base, unitTexts,
+        [&](int u) { return keep_root_id(base.units()[static_cast<size_t>(u)].m_id); });
     if (settings.m_verbose) {
         // Functions that a macro writes together with other declarations
         // (a test macro's class and body) are counted, not listed: no scan

@@ -51,6 +51,12 @@ TEST(FactsFragment, UnitStepsMergedGiveTheFactsOfAWholeRun) {
     EXPECT_EQ(body(readFile(p.dir + "/merged.ta")), expected);
     EXPECT_EQ(readFile(p.dir + "/merged.ta").substr(0, 47),
               "// Facts written by lopwort-facts from 3 fragme");
+    // Its scans in child processes find the same.
+    merge[2] = p.dir + "/merged2.ta";
+    merge.insert(merge.begin() + 1, {"-j3", "--no-cache"});
+    r = runProgram(LOPWORT_FACTS_BIN, merge);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(body(readFile(p.dir + "/merged2.ta")), expected);
 
     // What the merge refuses: a fragment of another format, one cut short,
     // something else, a unit that is not in the database.
