@@ -47,17 +47,23 @@ static void put_record(std::string& out, char kind, const std::string& value) {
 
 static std::vector<std::string> split_fields(const std::string& line) {
     std::vector<std::string> fields(1);
+    size_t from = 0; // the start of the run of plain bytes not yet taken
     for (size_t i = 0; i < line.size(); ++i) {
         char c = line[i];
+        if (c != '\t' && c != '\\')
+            continue;
+        fields.back().append(line, from, i - from);
         if (c == '\t') {
             fields.emplace_back();
-        } else if (c == '\\' && i + 1 < line.size()) {
+        } else if (i + 1 < line.size()) {
             char d = line[++i];
             fields.back() += d == 't' ? '\t' : d == 'n' ? '\n' : d;
         } else {
-            fields.back() += c;
+            fields.back() += c; // a backslash at the end stands for itself
         }
+        from = i + 1;
     }
+    fields.back().append(line, from, std::string::npos);
     return fields;
 }
 
