@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Measures lopwort against the machine's own limits: for each N it generates a
-# program-shaped fact file of N functions once, then reports the wall time of
+# fact file of N functions once (of the program shape, or SHAPE), then reports the wall time of
 # a report-only run beside that of `wc -w` on the same bytes, the run's peak
 # resident memory beside the file's size, and the time of each stage from the
 # stage harness; then how the time grows from one N to the next, and whether
@@ -10,7 +10,8 @@
 # usage: bench/run_scale.sh [N ...]        (default: 100000 1000000)
 # environment: BUILD (build directory, default build), TMPDIR (where the
 #   files go, default /tmp), REPEAT (runs per timing, best kept, default 3),
-#   SEED (default 1), DEEP=0 to skip the deep inputs.
+#   SEED (default 1), SHAPE (the generator's shape of the measured files,
+#   default program; dense is the terse one), DEEP=0 to skip the deep inputs.
 set -euo pipefail
 
 BUILD=${BUILD:-build}
@@ -18,6 +19,7 @@ DIR=${TMPDIR:-/tmp}
 REPEAT=${REPEAT:-3}
 SEED=${SEED:-1}
 DEEP=${DEEP:-1}
+SHAPE=${SHAPE:-program}
 SIZES=("$@")
 [ ${#SIZES[@]} -gt 0 ] || SIZES=(100000 1000000)
 
@@ -47,8 +49,8 @@ declare -A TIME
 printf '%-9s %8s %9s %7s %6s %9s %6s %14s  %s\n' N file_MB lopwort_s wc_s ratio peak_MB ratio \
     "cpu_s(lw/wc)" "stages, wall(cpu) s: load consolidate search report"
 for n in "${SIZES[@]}"; do
-    file="$DIR/lopwort-scale-$n-$SEED.ta"
-    [ -s "$file" ] || "$BUILD/bench_gen_facts" --seed "$SEED" "$n" "$file" 2>/dev/null
+    file="$DIR/lopwort-scale-$SHAPE-$n-$SEED.ta"
+    [ -s "$file" ] || "$BUILD/bench_gen_facts" --seed "$SEED" --shape "$SHAPE" "$n" "$file" 2>/dev/null
     cat "$file" >/dev/null # from the page cache for every run below
     bytes=$(stat -c %s "$file")
     read -r wc_s _ wc_cpu <<<"$(measure wc -w "$file")"

@@ -198,17 +198,10 @@ void consolidate_classes(CEntityClass* classListP) {
             functions += classP->m_instances;
     }
     BigVector<CEntityInstance*> survivors;
-    BigVector<Place> places;
     survivors.reserve(functions);
-    places.reserve(functions);
     {
         SurvivorIndex index(survivors, functions);
         IdentityHasher hasher;
-        // Survivors with one path pointer share a run; most paths are one
-        // interned text, so there are about as many runs as files.
-        std::unordered_map<const char*, uint32_t> runOfPath;
-        const char* lastPathP = nullptr;
-        uint32_t lastRun = 0;
         for (CEntityClass* classP = classListP; classP; classP = classP->m_nextP) {
             if (!isFunctionClass(classP->getId()))
                 continue;
@@ -226,13 +219,29 @@ void consolidate_classes(CEntityClass* classListP) {
                     continue;
                 }
                 survivors.push_back(eP);
-                if (eP->m_fullpathP != lastPathP || places.empty()) {
-                    lastPathP = eP->m_fullpathP;
-                    lastRun = runOfPath.emplace(lastPathP, static_cast<uint32_t>(runOfPath.size()))
-                                  .first->second;
-                }
-                places.push_back({lastRun, eP->m_lineno, met});
             }
+        }
+    }
+
+    // The places are made once the index is gone (the two are the largest
+    // things consolidation makes, and the peak of a run is here). A
+    // survivor's path and line do not change after it is met.
+    BigVector<Place> places;
+    places.reserve(survivors.size());
+    {
+        // Survivors with one path pointer share a run; most paths are one
+        // interned text, so there are about as many runs as files.
+        std::unordered_map<const char*, uint32_t> runOfPath;
+        const char* lastPathP = nullptr;
+        uint32_t lastRun = 0;
+        for (uint32_t met = 0; met < survivors.size(); ++met) {
+            CEntityInstance* eP = survivors[met];
+            if (eP->m_fullpathP != lastPathP || places.empty()) {
+                lastPathP = eP->m_fullpathP;
+                lastRun = runOfPath.emplace(lastPathP, static_cast<uint32_t>(runOfPath.size()))
+                              .first->second;
+            }
+            places.push_back({lastRun, eP->m_lineno, met});
         }
 
         // Rank the distinct paths in byte order; equal texts share a rank.
