@@ -92,8 +92,8 @@ exec /usr/bin/time -f %M -a -o "$work/unit-rss" "$facts_bin" --unit "\$2" --cach
 STEP
 t=$(seconds)
 xargs -P "$jobs" -L 1 -a "$work/units" sh "$work/unit-step.sh" || true
-/usr/bin/time -v "$facts_bin" --merge --stats -v -o "$work/googletest.ta" \
-    "$work"/fragments/*.fragment 2>"$log/extract" || true
+/usr/bin/time -v "$facts_bin" --merge -j"$jobs" --cache "$cache" --stats -v \
+    -o "$work/googletest.ta" "$work"/fragments/*.fragment 2>"$log/extract" || true
 extract_seconds=$(elapsed "$t")
 units_per_second=$(awk -v n="$(wc -l <"$work/units")" -v s="$extract_seconds" \
     'BEGIN { printf "%.2f", (s > 0 ? n / s : 0) }')
