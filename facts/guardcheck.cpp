@@ -117,7 +117,7 @@ bool scan_text(int unit, const std::string& cwd, const std::string& spelled,
 
 // One scan to make: a unit's text, for one file.
 struct CScanJob {
-    int m_unit;
+    int m_unit = -1;
     std::string m_cwd, m_spelled, m_key;
     enum EState { Scan_wanted, Scan_done, Scan_no_text } m_state = Scan_wanted;
     std::vector<CScanRecord> m_records;
