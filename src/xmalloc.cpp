@@ -219,10 +219,15 @@ void arena_release_all() {
     ArenaBlock* keptP = nullptr;
     while (g_arenaHeadP != nullptr) {
         ArenaBlock* prevP = g_arenaHeadP->prevP;
-        if (keptP == nullptr && g_arenaHeadP->payload == kBlockSize)
+        if (keptP == nullptr && g_arenaHeadP->payload == kBlockSize) {
             keptP = g_arenaHeadP;
-        else
-            munmap(g_arenaHeadP, g_arenaHeadP->mapped);
+        } else {
+            // The sanitizer keeps the marks of unmapped memory: a block
+            // mapped at this address later would start out poisoned.
+            size_t mapped = g_arenaHeadP->mapped;
+            ARENA_UNPOISON(g_arenaHeadP, mapped);
+            munmap(g_arenaHeadP, mapped);
+        }
         g_arenaHeadP = prevP;
     }
     g_arenaNextP = nullptr;
