@@ -5,6 +5,7 @@
 #include "arguments.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include <clang/Driver/Options.h>
 #include <llvm/Option/Arg.h>
@@ -211,33 +212,19 @@ std::vector<std::string> clang_arguments(const CCompileCommand& cmd, const std::
     return out;
 }
 
-std::vector<std::string> user_system_directories(const CCompileCommand& cmd) {
+// The directories that the given options of the recorded command name,
+// separate or attached ("-isystem DIR", "-isystemDIR"), made absolute.
+static std::vector<std::string> directories_of(const CCompileCommand& cmd,
+                                               std::initializer_list<const char*> options) {
     std::vector<std::string> dirs;
     const std::vector<std::string>& args = cmd.m_arguments;
     for (size_t i = 1; i < args.size(); ++i) {
         std::string dir;
-        if (args[i] == "-isystem" && i + 1 < args.size())
-            dir = args[++i];
-        else if (args[i].compare(0, 8, "-isystem") == 0 && args[i].size() > 8)
-            dir = args[i].substr(8);
-        else
-            continue;
-        dirs.push_back(dir[0] == '/' ? dir : cmd.m_directory + "/" + dir);
-    }
-    return dirs;
-}
-
-std::vector<std::string> include_directories(const CCompileCommand& cmd) {
-    std::vector<std::string> dirs;
-    const std::vector<std::string>& args = cmd.m_arguments;
-    for (size_t i = 1; i < args.size(); ++i) {
-        std::string dir;
-        for (const char* optionP : {"-I", "-isystem", "-iquote", "-idirafter"}) {
+        for (const char* optionP : options) {
             size_t n = strlen(optionP);
             if (args[i] == optionP && i + 1 < args.size())
                 dir = args[++i];
-            else if (args[i].compare(0, n, optionP) == 0 && args[i].size() > n &&
-                     (n == 2 || args[i][n] == '/' || args[i][n] == '.'))
+            else if (args[i].compare(0, n, optionP) == 0 && args[i].size() > n)
                 dir = args[i].substr(n);
             if (!dir.empty())
                 break;
@@ -246,4 +233,12 @@ std::vector<std::string> include_directories(const CCompileCommand& cmd) {
             dirs.push_back(dir[0] == '/' ? dir : cmd.m_directory + "/" + dir);
     }
     return dirs;
+}
+
+std::vector<std::string> user_system_directories(const CCompileCommand& cmd) {
+    return directories_of(cmd, {"-isystem"});
+}
+
+std::vector<std::string> include_directories(const CCompileCommand& cmd) {
+    return directories_of(cmd, {"-I", "-isystem", "-iquote", "-idirafter"});
 }

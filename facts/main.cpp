@@ -162,8 +162,6 @@ static int parse_options(int argc, char** argv, CSettings& settingsR) {
     return 0;
 }
 
-
-
 // The file entity of every entry, named after its source; a source compiled
 // more than once (with other options) gets a numbered id per entry.
 static std::vector<CMergedUnit> file_entities(const std::vector<CCompileCommand>& commands) {
