@@ -6,7 +6,7 @@ set -euo pipefail
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in "$@" cmake g++ clang make libgtest-dev libclang-dev libclang-cpp-dev llvm-dev; do
+for pkg in "$@" cmake g++ clang make libgtest-dev libclang-dev libclang-cpp-dev llvm-dev zlib1g-dev libncurses-dev; do
     have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
