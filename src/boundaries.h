@@ -4,6 +4,9 @@
 #ifndef LOPWORT_BOUNDARIES_H
 #define LOPWORT_BOUNDARIES_H
 
+#include <string>
+#include <vector>
+
 class CEntityInstance;
 
 // One construct of the wanted file: first and last line, first column and the
@@ -46,7 +49,14 @@ int recover_args(const char* cargsP);
 // child's exit status, or -1 when a signal ended it.
 int call_cc(char** argsPP);
 // Reads the preprocessed text from fd to its end, closes fd and fills the
-// boundary array; cwdP is the directory the preprocessor ran in.
+// boundary array with the records of g_filenameP; cwdP is the directory
+// the preprocessor ran in.
 void scan(const char* cwdP, int fd);
+
+// The same scan for several files at once, in one pass over the text: the
+// records of each wanted file (a full path, as scan takes g_filenameP), in
+// recordsR in the order of the names, are those scan would make for it.
+void scan_files(const char* cwdP, int fd, const std::vector<std::string>& wantedFiles,
+                std::vector<std::vector<boundaryT>>& recordsR);
 
 #endif

@@ -2,7 +2,9 @@
 // constructs, so the preprocessed text of a file is read once, character by
 // character, following line markers to know which source line each character
 // came from, and the place where each function definition or declaration of
-// the wanted file begins and ends is recorded. It does not parse: it splits
+// the wanted file begins and ends is recorded. Several files can be wanted
+// at once: one lexer then feeds the constructs of each, and each file gets
+// the records a scan for it alone would make. It does not parse: it splits
 // the text into tokens (words, numbers, literals, punctuators) and follows
 // only what decides where a construct ends: brackets of every kind, the
 // words that introduce a class or namespace body, an initialiser, a
@@ -14,11 +16,15 @@
 #include "util.h"
 #include "xmalloc.h"
 
+#include <algorithm>
 #include <cassert>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -142,14 +148,307 @@ bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
 int up(int n) { return n < INT_MAX ? n + 1 : n; }
 
-// What one scan knows; the fields are the state of the character loop.
-struct Scanner {
-    const char* cwdP;
-    const char* wantedP;    // the full path of the file whose constructs count
-    FILE* debugP = nullptr; // the scan file of -d, when it could be created
+// Where the lexer is, as the constructs of every wanted file see it.
+struct Position {
+    int character = 0;         // column of the current character in its line
+    bool lineHasToken = false; // a token began on the current line
+    FILE* debugP = nullptr;    // the scan file of -d, when it could be created
+};
 
-    int lineno = 1;    // line of the wanted file; -1 in another, 0 before line 1
-    int character = 0; // column of the current character in its line
+// The constructs of one wanted file: the state of the one being read and
+// the records made. One lexer feeds those of every wanted file; what the
+// text of another file does to them is followed only while one is open.
+struct Constructs {
+    const Position* atP;
+    std::vector<boundaryT> records;
+
+    int lineno = 1; // line of the wanted file; -1 in another, 0 before line 1
+    int function = -1; // -1 nothing open, 0 declaration part, n brace depth of the body
+    int current = -1;  // index of the open construct's record, -1 for none
+    int paren = 0, bracket = 0, angle = 0;
+    int nest = 0;             // braces inside the declaration part that are no body
+    bool params = false;      // a parameter list was seen
+    bool initialiser = false; // "=" was seen: braces belong to the value
+    bool scopeWord = false;   // class, namespace, extern...: a brace opens their body
+    bool initList = false;    // a constructor's member initialisers
+    bool tryBlock = false;    // a function-try-block: handlers follow the body
+    bool requiresBody = false; // the next brace is a requires expression's
+    // Index + 1 of a closed function-try-block whose next handler may follow.
+    int handlerPending = 0;
+    // Index + 1 of a declaration with a parameter list that ended with a
+    // semicolon: the header of an old-style definition when a body follows.
+    int oldStyle = 0;
+
+    explicit Constructs(const Position* at) : atP(at) {}
+
+    void put(int c) const {
+        if (atP->debugP != nullptr)
+            putc(c, atP->debugP);
+    }
+    void putText(const char* textP) const {
+        if (atP->debugP != nullptr)
+            fputs(textP, atP->debugP);
+    }
+
+    bool atTop() const { return paren == 0 && bracket == 0 && nest == 0; }
+    int count() const { return static_cast<int>(records.size()); }
+    // Outside its file, text can change nothing here but what is open or
+    // a handler that may follow: every step below needs one or a line of
+    // the wanted file.
+    bool idle() const { return function == -1 && current < 0 && handlerPending == 0; }
+
+    void newLine();
+    void startToken(int c);
+    void endToken(const Token& t, const Token& prev);
+    void singleChar(int c, const Token& prev);
+    void open();
+    void drop();
+    void close(int c);
+    void endBody(int c);
+    void reopenForHandler();
+};
+
+void Constructs::open() {
+    function = 0;
+    paren = bracket = angle = nest = 0;
+    params = initialiser = scopeWord = initList = tryBlock = requiresBody = false;
+    if (atP->debugP != nullptr)
+        fprintf(atP->debugP, "\n##START lineno=%d+%d\n", lineno, atP->character);
+    if (records.size() >= static_cast<size_t>(INT_MAX))
+        outofmemory();
+    boundaryT record;
+    record.lineno[0] = lineno;
+    record.lineno[1] = -1;
+    record.character[0] = atP->character;
+    record.character[1] = 0;
+    record.dead = 0;
+    record.linestart = !atP->lineHasToken;
+    records.push_back(record);
+    current = count() - 1;
+}
+
+// The open construct turned out to be no function: a struct or namespace
+// body, a label or bit-field cut by a lone colon, or the closing brace of
+// the scope around it. It is always the last record.
+void Constructs::drop() {
+    assert(current == count() - 1);
+    records.pop_back();
+    function = -1;
+    current = -1;
+}
+
+void Constructs::close(int c) {
+    put(c);
+    if (lineno > 0 && current >= 0) {
+        if (atP->debugP != nullptr)
+            fprintf(atP->debugP, "\n##END lineno=%d+%d\n", lineno, atP->character);
+        records[static_cast<size_t>(current)].lineno[1] = lineno;
+        records[static_cast<size_t>(current)].character[1] = atP->character + 1;
+    }
+    // A construct that ends in another file stays unfinished, but nothing is
+    // open any more, so the next construct can begin.
+    current = -1;
+    function = -1;
+}
+
+// The closing brace of a body. A function-try-block goes on with its
+// handlers: the record is closed here and opened again by a "catch".
+void Constructs::endBody(int c) {
+    int index = current;
+    bool handlers = tryBlock && lineno > 0 && current >= 0;
+    oldStyle = 0;
+    close(c);
+    handlerPending = handlers ? index + 1 : 0;
+}
+
+void Constructs::reopenForHandler() {
+    int index = handlerPending - 1;
+    handlerPending = 0;
+    if (current >= 0)
+        drop(); // the record the word "catch" opened
+    if (index != count() - 1)
+        return;
+    putText("!!");
+    current = index;
+    records[static_cast<size_t>(current)].lineno[1] = -1;
+    records[static_cast<size_t>(current)].character[1] = 0;
+    function = 0;
+    paren = bracket = angle = nest = 0;
+    params = true;
+    tryBlock = true;
+    initialiser = scopeWord = initList = requiresBody = false;
+}
+
+// A line feed: the next line of the wanted file, or of another.
+void Constructs::newLine() {
+    if (lineno > 0 && lineno < INT_MAX) {
+        ++lineno;
+        if (atP->debugP != nullptr)
+            fprintf(atP->debugP, "\n%04d+", lineno);
+        return;
+    }
+    if (lineno > 0)
+        lineno = -1; // a line number that would overflow leaves the file behind
+    putText("\n     ");
+}
+
+// The first character of a token: a construct opens at it when none is
+// open, unless the token is one that never begins a declaration.
+void Constructs::startToken(int c) {
+    if (function == -1 && current < 0 && lineno > 0 && c != '{' && c != '}' && c != '(' &&
+        c != ')' && c != ';')
+        open();
+}
+
+// What a whole token means to the construct around it. Braces, parentheses,
+// brackets and semicolons arrive through singleChar, the rest here.
+void Constructs::endToken(const Token& t, const Token& prev) {
+    if (handlerPending != 0) {
+        if (t.kind == Token_word && t.word == Word_catch) {
+            reopenForHandler();
+            return;
+        }
+        handlerPending = 0;
+    }
+    if (function != 0)
+        return;
+    bool afterOperator = prev.kind == Token_word && prev.word == Word_operator;
+    if (t.kind == Token_word && atTop() && angle == 0) {
+        if (t.word == Word_scope && !params)
+            scopeWord = true;
+        else if (t.word == Word_try && params)
+            tryBlock = true;
+    }
+    if (t.kind == Token_word && t.word == Word_requires &&
+        ((prev.kind == Token_word && prev.word == Word_requires) || prev.is("&&") ||
+         prev.is("||") || prev.is("!")))
+        requiresBody = true;
+    if (t.kind == Token_punct && !afterOperator && atTop()) {
+        if (t.is("<")) {
+            if (prev.kind == Token_word && prev.word != Word_operator)
+                angle = up(angle);
+        } else if (t.is(">")) {
+            if (angle > 0)
+                --angle;
+        } else if (t.is(">>")) {
+            angle = angle > 2 ? angle - 2 : 0;
+        } else if (t.is("=") && angle == 0) {
+            initialiser = true;
+        } else if (t.is(":") && angle == 0) {
+            // After a parameter list a lone colon begins a constructor's
+            // initialisers; in a class head, its bases; in a value, it
+            // is part of a conditional. Otherwise it ends an access
+            // label or begins a bit-field's width: no function.
+            if (params)
+                initList = true;
+            else if (!scopeWord && !initialiser)
+                drop();
+        }
+    }
+}
+
+// A brace, parenthesis, bracket, semicolon, comma, question mark or tilde:
+// tokens of one character, acted on at once.
+void Constructs::singleChar(int c, const Token& prev) {
+    handlerPending = 0;
+    switch (c) {
+    case '{':
+        if (function >= 1) {
+            function = up(function);
+        } else if (function == 0) {
+            if (!atTop() || angle > 0) {
+                nest = up(nest);
+            } else if (requiresBody) {
+                requiresBody = false;
+                nest = 1;
+            } else if (initialiser) {
+                nest = 1; // a value's braces, a lambda's body
+            } else if (initList) {
+                // A member initialiser in braces follows the member's
+                // name or a base's template arguments; the body follows
+                // a closing parenthesis or brace, or a pack's "...".
+                if (prev.kind == Token_word || prev.is(">"))
+                    nest = 1;
+                else
+                    function = 1;
+            } else if (params) {
+                function = 1;
+            } else if (!scopeWord && (prev.kind == Token_word || prev.is("]") || prev.is(">"))) {
+                nest = 1; // a variable's braced initialiser
+            } else {
+                drop(); // a class, namespace or extern block's body
+            }
+        } else if (oldStyle != 0 && oldStyle <= count() && prev.is(";") && lineno > 0) {
+            // An old-style definition: the declarations of its parameters
+            // ended with semicolons and were recorded on their own; the body
+            // reunites them with the header's record.
+            putText("!!");
+            current = oldStyle - 1;
+            records.resize(static_cast<size_t>(oldStyle));
+            records[static_cast<size_t>(current)].lineno[1] = -1;
+            records[static_cast<size_t>(current)].character[1] = 0;
+            function = 1;
+            tryBlock = false;
+        }
+        break;
+    case '}':
+        if (function >= 1) {
+            --function;
+            if (function == 0)
+                return endBody(c);
+        } else if (function == 0) {
+            if (nest > 0)
+                --nest;
+            else
+                drop(); // the end of the scope around an unfinished declaration
+        }
+        break;
+    case ';':
+        if (function == 0 && atTop()) {
+            bool header = params;
+            int index = current;
+            close(c);
+            if (header && index >= 0)
+                oldStyle = index + 1;
+            return;
+        }
+        break;
+    case '(':
+        if (function == 0) {
+            if (atTop() && angle == 0 &&
+                !(prev.kind == Token_word &&
+                  (prev.word == Word_attribute || prev.word == Word_requires)))
+                params = true;
+            paren = up(paren);
+        }
+        break;
+    case ')':
+        if (function == 0 && paren > 0)
+            --paren;
+        break;
+    case '[':
+        if (function == 0)
+            bracket = up(bracket);
+        break;
+    case ']':
+        if (function == 0 && bracket > 0)
+            --bracket;
+        break;
+    default:
+        break;
+    }
+    put(c);
+}
+
+// What one scan knows: the lexer's state, and the constructs of each wanted
+// file. Text is of one file at a time, as the line markers say.
+struct Scanner {
+    static const int kAll = -2;  // before the first marker: the text counts as every file's
+    static const int kNone = -1; // in a file no one wants
+
+    const char* cwdP;
+    Position at;
+
     int state = 0;     // line-marker recogniser, -1 once the line is code
     int val = 0;       // the marker's line number
     int valTooBig = 0; // the marker's line number does not fit
@@ -169,142 +468,89 @@ struct Scanner {
     int rawMatch = -1; // characters of ")delimiter" matched, -1 for none
     int numberLast = 0; // the last character of a number being read
     Token prev;        // the last token of code
-    bool lineHasToken = false; // a token began on the current line
 
-    // The construct being read.
-    int function = -1; // -1 nothing open, 0 declaration part, n brace depth of the body
-    int current = -1;  // index of the open construct's record, -1 for none
-    int paren = 0, bracket = 0, angle = 0;
-    int nest = 0;             // braces inside the declaration part that are no body
-    bool params = false;      // a parameter list was seen
-    bool initialiser = false; // "=" was seen: braces belong to the value
-    bool scopeWord = false;   // class, namespace, extern...: a brace opens their body
-    bool initList = false;    // a constructor's member initialisers
-    bool tryBlock = false;    // a function-try-block: handlers follow the body
-    bool requiresBody = false; // the next brace is a requires expression's
-    // Index + 1 of a closed function-try-block whose next handler may follow.
-    int handlerPending = 0;
-    // Index + 1 of a declaration with a parameter list that ended with a
-    // semicolon: the header of an old-style definition when a body follows.
-    int oldStyle = 0;
+    // The wanted files, by full path, and their constructs.
+    std::unordered_map<std::string, int> wanted;
+    std::vector<Constructs> files;
+    int here = kAll;       // the wanted file the text is in, kNone or kAll
+    std::vector<int> busy; // files other than here with something open
+    // The scan file shows every step of its one file, in the file or not.
+    bool everyStep = false;
 
-    Scanner(const char* dirP, const char* fileP) : cwdP(dirP), wantedP(fileP) {}
+    explicit Scanner(const char* dirP) : cwdP(dirP) {}
 
     void put(int c) {
-        if (debugP != nullptr)
-            putc(c, debugP);
+        if (at.debugP != nullptr)
+            putc(c, at.debugP);
     }
     void putText(const char* textP) {
-        if (debugP != nullptr)
-            fputs(textP, debugP);
+        if (at.debugP != nullptr)
+            fputs(textP, at.debugP);
     }
 
-    bool atTop() const { return paren == 0 && bracket == 0 && nest == 0; }
+    // Gives one step to the constructs it can change: those of the file the
+    // text is in, and those of other files while they have something open.
+    template <class Step> void each(Step step) {
+        if (here == kAll || everyStep) {
+            for (Constructs& f : files)
+                step(f);
+            return;
+        }
+        if (here >= 0)
+            step(files[static_cast<size_t>(here)]);
+        if (!busy.empty()) {
+            for (int i : busy)
+                step(files[static_cast<size_t>(i)]);
+            busy.erase(std::remove_if(busy.begin(), busy.end(),
+                                      [&](int i) { return files[static_cast<size_t>(i)].idle(); }),
+                       busy.end());
+        }
+    }
 
-    void newLine();
+    void newLine() {
+        at.lineHasToken = false;
+        each([](Constructs& f) { f.newLine(); });
+    }
+    void startToken(int c) {
+        each([c](Constructs& f) { f.startToken(c); });
+        at.lineHasToken = true;
+    }
+    void endToken(const Token& t) {
+        each([&](Constructs& f) { f.endToken(t, prev); });
+        prev = t;
+    }
+    void singleChar(int c) {
+        Token t;
+        t.kind = Token_punct;
+        t.punct[0] = static_cast<char>(c);
+        each([&](Constructs& f) { f.singleChar(c, prev); });
+        prev = t;
+    }
+
     void markerLine(int c, int escaped);
     void markerEnds();
     void code(int c, int escaped);
     void literal(int c, int escaped);
-    void startToken(int c);
-    void endToken(const Token& t);
-    void singleChar(int c);
-    void endPending();
     void endWord();
+    void endPending();
     void finish();
-    void open();
-    void drop();
-    void close(int c);
-    void endBody(int c);
-    void reopenForHandler();
+    void leave(int i);
 };
 
-void growIfFull() {
-    if (g_boundaries < g_boundaries_max)
-        return;
-    size_t records = static_cast<size_t>(g_boundaries_max) * 2;
-    size_t bytes = records * sizeof(boundaryT);
-    if (records > INT_MAX || bytes > UINT_MAX)
-        outofmemory();
-    g_boundariesP =
-        static_cast<boundaryT*>(xrealloc1(g_boundariesP, static_cast<unsigned int>(bytes)));
-    g_boundaries_max = static_cast<int>(records);
-}
-
-void Scanner::open() {
-    function = 0;
-    paren = bracket = angle = nest = 0;
-    params = initialiser = scopeWord = initList = tryBlock = requiresBody = false;
-    if (debugP != nullptr)
-        fprintf(debugP, "\n##START lineno=%d+%d\n", lineno, character);
-    growIfFull();
-    boundaryT* recordP = &g_boundariesP[g_boundaries];
-    recordP->lineno[0] = lineno;
-    recordP->lineno[1] = -1;
-    recordP->character[0] = character;
-    recordP->character[1] = 0;
-    recordP->dead = 0;
-    recordP->linestart = !lineHasToken;
-    current = g_boundaries++;
-}
-
-// The open construct turned out to be no function: a struct or namespace
-// body, a label or bit-field cut by a lone colon, or the closing brace of
-// the scope around it. It is always the last record.
-void Scanner::drop() {
-    assert(current == g_boundaries - 1);
-    --g_boundaries;
-    function = -1;
-    current = -1;
-}
-
-void Scanner::close(int c) {
-    put(c);
-    if (lineno > 0 && current >= 0) {
-        if (debugP != nullptr)
-            fprintf(debugP, "\n##END lineno=%d+%d\n", lineno, character);
-        g_boundariesP[current].lineno[1] = lineno;
-        g_boundariesP[current].character[1] = character + 1;
-    }
-    // A construct that ends in another file stays unfinished, but nothing is
-    // open any more, so the next construct can begin.
-    current = -1;
-    function = -1;
-}
-
-// The closing brace of a body. A function-try-block goes on with its
-// handlers: the record is closed here and opened again by a "catch".
-void Scanner::endBody(int c) {
-    int index = current;
-    bool handlers = tryBlock && lineno > 0 && current >= 0;
-    oldStyle = 0;
-    close(c);
-    handlerPending = handlers ? index + 1 : 0;
-}
-
-void Scanner::reopenForHandler() {
-    int index = handlerPending - 1;
-    handlerPending = 0;
-    if (current >= 0)
-        drop(); // the record the word "catch" opened
-    if (index != g_boundaries - 1)
-        return;
-    putText("!!");
-    current = index;
-    g_boundariesP[current].lineno[1] = -1;
-    g_boundariesP[current].character[1] = 0;
-    function = 0;
-    paren = bracket = angle = nest = 0;
-    params = true;
-    tryBlock = true;
-    initialiser = scopeWord = initList = requiresBody = false;
+// The text leaves wanted file i: its line number no longer counts, and what
+// it has open goes on seeing the text.
+void Scanner::leave(int i) {
+    Constructs& f = files[static_cast<size_t>(i)];
+    f.lineno = -1;
+    if (!everyStep && !f.idle())
+        busy.push_back(i);
 }
 
 // A marker's line feed: from here on the text is the given line of the file
 // the marker names. Relative names are relative to the preprocessor's
 // directory; pseudo-files such as "<built-in>" are left as they are.
 void Scanner::markerEnds() {
-    int ours = 0;
+    int found = kNone;
     if (!nameBad && !valTooBig) {
         filename[nameLth] = '\0';
         int fits = 1;
@@ -319,16 +565,28 @@ void Scanner::markerEnds() {
                 filename[cwdLth] = '/';
             }
         }
-        ours = fits && strcmp(filename, wantedP) == 0;
+        if (fits) {
+            auto it = wanted.find(filename);
+            if (it != wanted.end())
+                found = it->second;
+        }
     }
-    if (ours) {
-        lineno = val;
-        if (debugP != nullptr)
-            fprintf(debugP, "\n%04d ", lineno);
+    if (here == kAll) {
+        for (size_t i = 0; i < files.size(); ++i)
+            if (static_cast<int>(i) != found)
+                leave(static_cast<int>(i));
+    } else if (here >= 0 && here != found) {
+        leave(here);
+    }
+    if (found >= 0) {
+        files[static_cast<size_t>(found)].lineno = val;
+        busy.erase(std::remove(busy.begin(), busy.end(), found), busy.end());
+        if (at.debugP != nullptr)
+            fprintf(at.debugP, "\n%04d ", val);
     } else {
-        lineno = -1;
         putText("\n     ");
     }
+    here = found;
     state = 0;
 }
 
@@ -407,20 +665,6 @@ void Scanner::markerLine(int c, int escaped) {
     put(c);
 }
 
-// A line feed: the next line of the wanted file, or of another.
-void Scanner::newLine() {
-    lineHasToken = false;
-    if (lineno > 0 && lineno < INT_MAX) {
-        ++lineno;
-        if (debugP != nullptr)
-            fprintf(debugP, "\n%04d+", lineno);
-        return;
-    }
-    if (lineno > 0)
-        lineno = -1; // a line number that would overflow leaves the file behind
-    putText("\n     ");
-}
-
 // A character inside a literal. Only raw strings span lines; a line feed
 // ends any other literal, so that a stray quote cannot hide the rest of the
 // file.
@@ -429,7 +673,7 @@ void Scanner::literal(int c, int escaped) {
         newLine();
         if (lex == Lex_raw) {
             rawMatch = -1;
-            lineHasToken = true; // the line begins inside the literal
+            at.lineHasToken = true; // the line begins inside the literal
             return;
         }
         if (escaped)
@@ -479,15 +723,6 @@ void Scanner::literal(int c, int escaped) {
     }
 }
 
-// The first character of a token: a construct opens at it when none is
-// open, unless the token is one that never begins a declaration.
-void Scanner::startToken(int c) {
-    if (function == -1 && current < 0 && lineno > 0 && c != '{' && c != '}' && c != '(' &&
-        c != ')' && c != ';')
-        open();
-    lineHasToken = true;
-}
-
 void Scanner::endWord() {
     Token t;
     t.kind = Token_word;
@@ -506,155 +741,6 @@ void Scanner::endPending() {
     t.punct[pendingLth] = '\0';
     lex = Lex_between;
     endToken(t);
-}
-
-// What a whole token means to the construct around it. Braces, parentheses,
-// brackets and semicolons arrive through singleChar, the rest here.
-void Scanner::endToken(const Token& t) {
-    if (handlerPending != 0) {
-        if (t.kind == Token_word && t.word == Word_catch) {
-            reopenForHandler();
-            prev = t;
-            return;
-        }
-        handlerPending = 0;
-    }
-    if (function == 0) {
-        bool afterOperator = prev.kind == Token_word && prev.word == Word_operator;
-        if (t.kind == Token_word && atTop() && angle == 0) {
-            if (t.word == Word_scope && !params)
-                scopeWord = true;
-            else if (t.word == Word_try && params)
-                tryBlock = true;
-        }
-        if (t.kind == Token_word && t.word == Word_requires &&
-            ((prev.kind == Token_word && prev.word == Word_requires) || prev.is("&&") ||
-             prev.is("||") || prev.is("!")))
-            requiresBody = true;
-        if (t.kind == Token_punct && !afterOperator && atTop()) {
-            if (t.is("<")) {
-                if (prev.kind == Token_word && prev.word != Word_operator)
-                    angle = up(angle);
-            } else if (t.is(">")) {
-                if (angle > 0)
-                    --angle;
-            } else if (t.is(">>")) {
-                angle = angle > 2 ? angle - 2 : 0;
-            } else if (t.is("=") && angle == 0) {
-                initialiser = true;
-            } else if (t.is(":") && angle == 0) {
-                // After a parameter list a lone colon begins a constructor's
-                // initialisers; in a class head, its bases; in a value, it
-                // is part of a conditional. Otherwise it ends an access
-                // label or begins a bit-field's width: no function.
-                if (params)
-                    initList = true;
-                else if (!scopeWord && !initialiser)
-                    drop();
-            }
-        }
-    }
-    prev = t;
-}
-
-// A brace, parenthesis, bracket, semicolon, comma, question mark or tilde:
-// tokens of one character, acted on at once.
-void Scanner::singleChar(int c) {
-    Token t;
-    t.kind = Token_punct;
-    t.punct[0] = static_cast<char>(c);
-    handlerPending = 0;
-    switch (c) {
-    case '{':
-        if (function >= 1) {
-            function = up(function);
-        } else if (function == 0) {
-            if (!atTop() || angle > 0) {
-                nest = up(nest);
-            } else if (requiresBody) {
-                requiresBody = false;
-                nest = 1;
-            } else if (initialiser) {
-                nest = 1; // a value's braces, a lambda's body
-            } else if (initList) {
-                // A member initialiser in braces follows the member's
-                // name or a base's template arguments; the body follows
-                // a closing parenthesis or brace, or a pack's "...".
-                if (prev.kind == Token_word || prev.is(">"))
-                    nest = 1;
-                else
-                    function = 1;
-            } else if (params) {
-                function = 1;
-            } else if (!scopeWord && (prev.kind == Token_word || prev.is("]") || prev.is(">"))) {
-                nest = 1; // a variable's braced initialiser
-            } else {
-                drop(); // a class, namespace or extern block's body
-            }
-        } else if (oldStyle != 0 && oldStyle <= g_boundaries && prev.is(";") && lineno > 0) {
-            // An old-style definition: the declarations of its parameters
-            // ended with semicolons and were recorded on their own; the body
-            // reunites them with the header's record.
-            putText("!!");
-            current = oldStyle - 1;
-            g_boundaries = oldStyle;
-            g_boundariesP[current].lineno[1] = -1;
-            g_boundariesP[current].character[1] = 0;
-            function = 1;
-            tryBlock = false;
-        }
-        break;
-    case '}':
-        if (function >= 1) {
-            --function;
-            if (function == 0) {
-                prev = t;
-                return endBody(c);
-            }
-        } else if (function == 0) {
-            if (nest > 0)
-                --nest;
-            else
-                drop(); // the end of the scope around an unfinished declaration
-        }
-        break;
-    case ';':
-        if (function == 0 && atTop()) {
-            bool header = params;
-            int index = current;
-            prev = t;
-            close(c);
-            if (header && index >= 0)
-                oldStyle = index + 1;
-            return;
-        }
-        break;
-    case '(':
-        if (function == 0) {
-            if (atTop() && angle == 0 &&
-                !(prev.kind == Token_word &&
-                  (prev.word == Word_attribute || prev.word == Word_requires)))
-                params = true;
-            paren = up(paren);
-        }
-        break;
-    case ')':
-        if (function == 0 && paren > 0)
-            --paren;
-        break;
-    case '[':
-        if (function == 0)
-            bracket = up(bracket);
-        break;
-    case ']':
-        if (function == 0 && bracket > 0)
-            --bracket;
-        break;
-    default:
-        break;
-    }
-    prev = t;
-    put(c);
 }
 
 void Scanner::finish() {
@@ -795,45 +881,20 @@ void Scanner::code(int c, int escaped) {
     }
 }
 
-} // namespace
 
-void scan(const char* cwdP, int fd) {
-    const char* wantedP = g_filenameP != nullptr ? g_filenameP : "";
-    Scanner s(cwdP, wantedP);
-
-    if (g_debug_flag) {
-        char nameBuf[kNameSize];
-        int n = snprintf(nameBuf, sizeof nameBuf, "%s.scan", wantedP);
-        if (n < 0 || n >= kNameSize) {
-            // A name that long cannot be created here; say so in full.
-            fprintf(stderr, "Can't create %s.scan\n", wantedP);
-        } else {
-            s.debugP = fopen(nameBuf, "w");
-            if (s.debugP == nullptr)
-                fprintf(stderr, "Can't create %s\n", nameBuf);
-            else
-                fputs("0001 ", s.debugP);
-        }
-    }
-
+// Reads the text from fd to its end and closes fd.
+void run(Scanner& s, int fd) {
     FILE* inP = fdopen(fd, "r");
     if (inP == nullptr) {
         fputs("Can't open input pipe from cpp\n", stderr);
         error_exit(2);
     }
-
-    if (g_boundariesP == nullptr) {
-        g_boundariesP = static_cast<boundaryT*>(xmalloc1(kFirstCapacity * sizeof(boundaryT)));
-        g_boundaries_max = kFirstCapacity;
-    }
-    g_boundaries = 0;
-
     for (;;) {
         int c = getc_unlocked(inP);
         if (c == EOF)
             break;
-        if (s.character < INT_MAX - 1)
-            ++s.character;
+        if (s.at.character < INT_MAX - 1)
+            ++s.at.character;
         int escaped = 0;
         if (c == '\\') {
             // The escaped character is handled in the pair's place and
@@ -846,11 +907,11 @@ void scan(const char* cwdP, int fd) {
                 break;
             escaped = 1;
             if (c == '\n')
-                s.character = 0;
-            else if (s.character < INT_MAX - 1)
-                ++s.character;
+                s.at.character = 0;
+            else if (s.at.character < INT_MAX - 1)
+                ++s.at.character;
         } else if (c == '\n') {
-            s.character = 0;
+            s.at.character = 0;
         }
 
         if (s.state >= 0)
@@ -860,14 +921,73 @@ void scan(const char* cwdP, int fd) {
     }
     s.finish();
     fclose(inP);
+}
 
-    if (s.debugP != nullptr) {
-        fputs("\n\n", s.debugP);
+} // namespace
+
+void scan_files(const char* cwdP, int fd, const std::vector<std::string>& wantedFiles,
+                std::vector<std::vector<boundaryT>>& recordsR) {
+    Scanner s(cwdP);
+    std::vector<int> index; // of each wanted name's constructs; a name named twice shares them
+    s.files.reserve(wantedFiles.size());
+    for (const std::string& name : wantedFiles) {
+        auto added = s.wanted.emplace(name, static_cast<int>(s.files.size()));
+        if (added.second)
+            s.files.emplace_back(&s.at);
+        index.push_back(added.first->second);
+    }
+    run(s, fd);
+    recordsR.clear();
+    for (int i : index)
+        recordsR.push_back(s.files[static_cast<size_t>(i)].records);
+}
+
+void scan(const char* cwdP, int fd) {
+    const char* wantedP = g_filenameP != nullptr ? g_filenameP : "";
+    Scanner s(cwdP);
+    s.wanted.emplace(wantedP, 0);
+    s.files.emplace_back(&s.at);
+
+    if (g_debug_flag) {
+        char nameBuf[kNameSize];
+        int n = snprintf(nameBuf, sizeof nameBuf, "%s.scan", wantedP);
+        if (n < 0 || n >= kNameSize) {
+            // A name that long cannot be created here; say so in full.
+            fprintf(stderr, "Can't create %s.scan\n", wantedP);
+        } else {
+            s.at.debugP = fopen(nameBuf, "w");
+            if (s.at.debugP == nullptr)
+                fprintf(stderr, "Can't create %s\n", nameBuf);
+            else
+                fputs("0001 ", s.at.debugP);
+        }
+        s.everyStep = true;
+    }
+
+    run(s, fd);
+
+    const std::vector<boundaryT>& records = s.files[0].records;
+    if (g_boundariesP == nullptr || records.size() > static_cast<size_t>(g_boundaries_max)) {
+        size_t capacity = std::max(records.size(), static_cast<size_t>(kFirstCapacity));
+        size_t bytes = capacity * sizeof(boundaryT);
+        if (capacity > INT_MAX || bytes > UINT_MAX)
+            outofmemory();
+        g_boundariesP = static_cast<boundaryT*>(
+            g_boundariesP == nullptr ? xmalloc1(static_cast<unsigned int>(bytes))
+                                     : xrealloc1(g_boundariesP, static_cast<unsigned int>(bytes)));
+        g_boundaries_max = static_cast<int>(capacity);
+    }
+    if (!records.empty())
+        memcpy(g_boundariesP, records.data(), records.size() * sizeof(boundaryT));
+    g_boundaries = static_cast<int>(records.size());
+
+    if (s.at.debugP != nullptr) {
+        fputs("\n\n", s.at.debugP);
         for (int i = 0; i < g_boundaries; ++i) {
             const boundaryT& r = g_boundariesP[i];
-            fprintf(s.debugP, "%d.%d - %d.%d\n", r.lineno[0], r.character[0], r.lineno[1],
+            fprintf(s.at.debugP, "%d.%d - %d.%d\n", r.lineno[0], r.character[0], r.lineno[1],
                     r.character[1]);
         }
-        fclose(s.debugP);
+        fclose(s.at.debugP);
     }
 }

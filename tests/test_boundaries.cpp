@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -364,6 +365,81 @@ TEST(Scan, ManyConstructsHugeLinesAndBinaryText) {
     g_debug_flag = 1;
     fake.run(junk + "\\");
     EXPECT_LE(g_boundaries, g_boundaries_max);
+}
+
+// Text of several files as a preprocessor writes it, made of the tokens the
+// scanner acts on: markers that enter and leave the files anywhere (inside
+// bodies, parameter lists and raw strings too), directives, continued lines
+// and literals that span lines.
+std::string markedText(unsigned seed, const std::vector<std::string>& spellings) {
+    static const char* const kPieces[] = {
+        "class", "struct", "namespace", "try", "catch", "requires", "operator", "template",
+        "extern", "int", "f", "x", "enum", "decltype", "noexcept", "R", "u8", "const", "{", "}",
+        "(", ")", "[", "]", ";", ":", "=", "<", ">", ">>", "&&", "||", "!", ",", "~", "?", "::",
+        "...", "<=>", "\"s\"", "'c'", "R\"x(a)\nb)x\"", "\"a\\\"b\"", "\"open", "R\"(\n# 1 \"b.h\"\n)\"",
+        "1'000", "1e+5", "\\\n", "\n", "\n", "\n#pragma x\n", "\t"};
+    const size_t pieces = sizeof kPieces / sizeof *kPieces;
+    auto next = [&seed](size_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<size_t>(seed >> 8) % n;
+    };
+    std::string text;
+    for (size_t i = 0, n = 50 + next(400); i < n; ++i) {
+        if (next(16) == 0) {
+            size_t f = next(spellings.size() + 1); // the last is a file no one wants
+            text += "\n# " + std::to_string(next(30)) + " \"" +
+                    (f < spellings.size() ? spellings[f] : "other.h") + "\"" +
+                    (next(2) ? " " + std::to_string(1 + next(2)) : "") + "\n";
+        } else {
+            text += kPieces[next(pieces)];
+            text += next(3) ? " " : "";
+        }
+    }
+    return text;
+}
+
+TEST(ScanFiles, EachFileGetsTheRecordsOfItsOwnScan) {
+    std::string dir = makeTempDir(), textFile = dir + "/pre.i";
+    // Spelled relative, absolute, and relative with a directory: all are
+    // made absolute against the preprocessor's directory.
+    std::vector<std::string> spellings = {"a.c", dir + "/b.h", "sub/c.h"};
+    std::vector<std::string> wanted = {dir + "/a.c", dir + "/b.h", dir + "/sub/c.h", dir + "/a.c"};
+    auto each = [&](const std::string& text, const std::string& what) -> size_t {
+        writeFile(textFile, text);
+        std::vector<std::vector<boundaryT>> together;
+        scan_files(dir.c_str(), open(textFile.c_str(), O_RDONLY), wanted, together);
+        if (together.size() != wanted.size()) {
+            ADD_FAILURE() << what << ": " << together.size() << " record lists";
+            return 0;
+        }
+        size_t made = 0;
+        for (size_t i = 0; i < wanted.size(); ++i) {
+            // With its scan file, a scan gives every step to its file's
+            // constructs, in the file or not, where scan_files passes over
+            // what cannot change them.
+            setCurrentFile(wanted[i]);
+            g_debug_flag = 1;
+            scan(dir.c_str(), open(textFile.c_str(), O_RDONLY));
+            g_debug_flag = 0;
+            bool same = together[i].size() == static_cast<size_t>(g_boundaries);
+            for (size_t r = 0; same && r < together[i].size(); ++r)
+                same = memcmp(&together[i][r], &g_boundariesP[r], sizeof(boundaryT)) == 0;
+            if (!same)
+                ADD_FAILURE() << what << ": the records of " << wanted[i] << " differ";
+            made += together[i].size();
+        }
+        return made;
+    };
+    // A body that another file's text continues, and a handler that may
+    // follow in another file: what is open follows the text out of its file.
+    EXPECT_EQ(each("# 1 \"a.c\"\nint f() {\n# 1 \"sub/c.h\" 1\nint g() { return 1; }\n}\n"
+                   "# 3 \"a.c\" 2\nint h() try {} \n# 1 \"" + dir + "/b.h\"\ncatch (...) {}\n",
+                   "crossing"),
+              6u);
+    size_t made = 0;
+    for (unsigned seed = 1; seed <= 400; ++seed)
+        made += each(markedText(seed, spellings), "seed " + std::to_string(seed));
+    EXPECT_GT(made, 400u); // the texts do make records
 }
 
 TEST(CallCc, ChildGetsTheVectorInItsDirectoryWithNoEnvironment) {
