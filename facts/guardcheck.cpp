@@ -2,8 +2,8 @@
 // the preprocessor run that taught a worker the file names' spelling: the
 // records it makes are exactly those lopwort will look a dead function's
 // line up in. It runs in the merge, where the containing unit of each
-// function is known, so each file is scanned once per unit that holds its
-// functions.
+// function is known, so each file is scanned in the text of every unit
+// that holds its functions, all of a unit's files in one pass.
 #include "guardcheck.h"
 
 #include "boundaries.h"
@@ -96,25 +96,6 @@ bool read_scan_entry(const std::string& entry, std::vector<CScanRecord>& records
     return true;
 }
 
-// The records of lopwort's scan of a unit's text for the file spelled so;
-// false when the unit has no text.
-bool scan_text(int unit, const std::string& cwd, const std::string& spelled,
-               const CUnitTexts& texts, std::vector<CScanRecord>& recordsR) {
-    int fd = texts.m_open(unit);
-    if (fd < 0)
-        return false; // no preprocessor run: lopwort's would fail as well
-    g_filenameP = spelled.c_str();
-    g_debug_flag = 0;
-    scan(cwd.c_str(), fd);
-    g_filenameP = "";
-    recordsR.clear();
-    for (int i = 0; i < g_boundaries; ++i) {
-        const boundaryT& b = g_boundariesP[i];
-        recordsR.push_back({b.lineno[0], b.lineno[1], b.character[0], b.linestart != 0});
-    }
-    return true;
-}
-
 // One scan to make: a unit's text, for one file.
 struct CScanJob {
     int m_unit = -1;
@@ -123,15 +104,36 @@ struct CScanJob {
     std::vector<CScanRecord> m_records;
 };
 
-// Makes every scan: from the cache where it has them, then in jobs child
-// processes at once, each leaving its records (or "-" for a unit without a
-// text) in a file of a temporary directory, then here whatever a child
-// could not do. The children scan with lopwort's scanner, whose state is
-// the process's own.
+// The scans of one unit's text, made in one pass over it. Without a text
+// (no preprocessor run: lopwort's would fail as well) they have none.
+void scan_text(std::vector<CScanJob*>& jobs, const CUnitTexts& texts) {
+    int fd = texts.m_open(jobs.front()->m_unit);
+    if (fd < 0) {
+        for (CScanJob* jobP : jobs)
+            jobP->m_state = CScanJob::Scan_no_text;
+        return;
+    }
+    std::vector<std::string> wanted;
+    for (const CScanJob* jobP : jobs)
+        wanted.push_back(jobP->m_spelled);
+    std::vector<std::vector<boundaryT>> records;
+    scan_files(jobs.front()->m_cwd.c_str(), fd, wanted, records);
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        CScanJob& job = *jobs[i];
+        job.m_records.clear();
+        for (const boundaryT& b : records[i])
+            job.m_records.push_back({b.lineno[0], b.lineno[1], b.character[0], b.linestart != 0});
+        job.m_state = CScanJob::Scan_done;
+    }
+}
+
+// Makes every scan: from the cache where it has them, then the rest a
+// unit's text at a time, in jobs child processes at once, each leaving the
+// records of its scans (or "-" for a unit without a text) in files of a
+// temporary directory, then here whatever a child could not do.
 void run_scans(std::vector<CScanJob>& scans, const CUnitTexts& texts) {
-    std::vector<size_t> wanted;
-    for (size_t i = 0; i < scans.size(); ++i) {
-        CScanJob& job = scans[i];
+    std::map<int, std::vector<CScanJob*>> byUnit; // of the scans the cache lacks
+    for (CScanJob& job : scans) {
         std::string textKey = texts.m_key ? texts.m_key(job.m_unit) : std::string();
         if (texts.m_cacheP != nullptr && texts.m_cacheP->enabled() && !textKey.empty()) {
             job.m_key = CCacheKey().add("scan 1").add(extractor_identity()).add(textKey)
@@ -142,51 +144,63 @@ void run_scans(std::vector<CScanJob>& scans, const CUnitTexts& texts) {
                 continue;
             }
         }
-        wanted.push_back(i);
+        byUnit[job.m_unit].push_back(&job);
     }
-    std::string dir = texts.m_jobs > 1 && wanted.size() > 1 ? make_work_dir() : std::string();
+    std::vector<std::vector<CScanJob*>> passes;
+    for (auto& unit : byUnit)
+        passes.push_back(std::move(unit.second));
+    std::string dir = texts.m_jobs > 1 && passes.size() > 1 ? make_work_dir() : std::string();
     if (!dir.empty()) {
-        // A few batches per job: a child per scan would cost a fork of
+        // A few batches per job: a child per text would cost a fork of
         // this process for each, often more than a small text's scan.
-        size_t batches = std::min(wanted.size(), static_cast<size_t>(texts.m_jobs) * 4);
-        auto first = [&](size_t b) { return b * wanted.size() / batches; };
-        auto file = [&](size_t k) { return dir + "/" + std::to_string(k); };
+        size_t batches = std::min(passes.size(), static_cast<size_t>(texts.m_jobs) * 4);
+        auto first = [&](size_t b) { return b * passes.size() / batches; };
+        auto file = [&](size_t p, size_t k) {
+            return dir + "/" + std::to_string(p) + "." + std::to_string(k);
+        };
         run_in_children(
             batches, texts.m_jobs,
             [&](size_t b) {
-                for (size_t k = first(b); k < first(b + 1); ++k) {
-                    CScanJob& job = scans[wanted[k]];
-                    bool text = scan_text(job.m_unit, job.m_cwd, job.m_spelled, texts, job.m_records);
-                    if (write_whole(file(k), text ? scan_entry(job.m_records) : "-") != 0)
-                        return 1;
+                for (size_t p = first(b); p < first(b + 1); ++p) {
+                    scan_text(passes[p], texts);
+                    for (size_t k = 0; k < passes[p].size(); ++k) {
+                        const CScanJob& job = *passes[p][k];
+                        if (write_whole(file(p, k), job.m_state == CScanJob::Scan_done
+                                                        ? scan_entry(job.m_records)
+                                                        : "-") != 0)
+                            return 1;
+                    }
                 }
                 return 0;
             },
             [&](size_t b, const CJobResult&) {
                 // What a child wrote is taken even when it failed later;
                 // what it did not write is scanned here.
-                for (size_t k = first(b); k < first(b + 1); ++k) {
-                    CScanJob& job = scans[wanted[k]];
-                    std::string entry;
-                    if (read_whole(file(k), entry)) {
-                        if (entry == "-")
-                            job.m_state = CScanJob::Scan_no_text;
-                        else if (read_scan_entry(entry, job.m_records))
-                            job.m_state = CScanJob::Scan_done;
+                for (size_t p = first(b); p < first(b + 1); ++p)
+                    for (size_t k = 0; k < passes[p].size(); ++k) {
+                        CScanJob& job = *passes[p][k];
+                        std::string entry;
+                        if (read_whole(file(p, k), entry)) {
+                            if (entry == "-")
+                                job.m_state = CScanJob::Scan_no_text;
+                            else if (read_scan_entry(entry, job.m_records))
+                                job.m_state = CScanJob::Scan_done;
+                        }
+                        unlink(file(p, k).c_str());
                     }
-                    unlink(file(k).c_str());
-                }
             });
         rmdir(dir.c_str());
     }
-    for (size_t i : wanted) {
-        CScanJob& job = scans[i];
-        if (job.m_state == CScanJob::Scan_wanted)
-            job.m_state = scan_text(job.m_unit, job.m_cwd, job.m_spelled, texts, job.m_records)
-                              ? CScanJob::Scan_done
-                              : CScanJob::Scan_no_text;
-        if (job.m_state == CScanJob::Scan_done && !job.m_key.empty())
-            texts.m_cacheP->store(job.m_key, scan_entry(job.m_records));
+    for (std::vector<CScanJob*>& pass : passes) {
+        std::vector<CScanJob*> left;
+        for (CScanJob* jobP : pass)
+            if (jobP->m_state == CScanJob::Scan_wanted)
+                left.push_back(jobP);
+        if (!left.empty())
+            scan_text(left, texts);
+        for (CScanJob* jobP : pass)
+            if (jobP->m_state == CScanJob::Scan_done && !jobP->m_key.empty())
+                texts.m_cacheP->store(jobP->m_key, scan_entry(jobP->m_records));
     }
 }
 
