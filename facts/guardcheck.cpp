@@ -20,44 +20,50 @@
 
 namespace {
 
-int last_line(const CFactEntity& e) { return e.m_endLine > 0 ? e.m_endLine : e.m_line; }
+// What the check needs of a defined function: where it is in the base, its
+// lines, and where its text begins.
+struct CFunctionText {
+    size_t m_index = 0;
+    int m_line = 0, m_last = 0; // first and last line
+    int m_textLine = 0, m_textColumn = 0;
+};
 
 // Two entities of one text: instances of one template, the copies of a
 // static function that every unit including its header makes, or the
 // functions that one macro invocation writes (which the extractor made
 // live and die together, or kept).
-bool same_text(const CFactEntity& a, const CFactEntity& b) {
+bool same_text(const CFunctionText& a, const CFunctionText& b) {
     return a.m_textColumn > 0 && a.m_textLine == b.m_textLine &&
-           a.m_textColumn == b.m_textColumn && last_line(a) == last_line(b);
+           a.m_textColumn == b.m_textColumn && a.m_last == b.m_last;
 }
 
 // The defined functions of one file, by first line, for the question which
 // of them a record's lines reach.
 struct CFileFunctions {
-    std::vector<const CFactEntity*> m_byLine;
+    std::vector<const CFunctionText*> m_byLine;
     std::vector<int> m_reach; // the last line of the functions up to each one
 
     void finish() {
         std::sort(m_byLine.begin(), m_byLine.end(),
-                  [](const CFactEntity* a, const CFactEntity* b) { return a->m_line < b->m_line; });
+                  [](const CFunctionText* a, const CFunctionText* b) { return a->m_line < b->m_line; });
         m_reach.clear();
         int reach = 0;
-        for (const CFactEntity* eP : m_byLine) {
-            reach = std::max(reach, last_line(*eP));
+        for (const CFunctionText* fP : m_byLine) {
+            reach = std::max(reach, fP->m_last);
             m_reach.push_back(reach);
         }
     }
 
     // Whether a function of another text than self has a line in [first, last].
-    bool shared(const CFactEntity& self, int first, int last) const {
+    bool shared(const CFunctionText& self, int first, int last) const {
         auto end = std::upper_bound(
             m_byLine.begin(), m_byLine.end(), last,
-            [](int line, const CFactEntity* eP) { return line < eP->m_line; });
+            [](int line, const CFunctionText* fP) { return line < fP->m_line; });
         for (size_t i = static_cast<size_t>(end - m_byLine.begin()); i-- > 0;) {
             if (m_reach[i] < first)
                 break;
-            const CFactEntity& other = *m_byLine[i];
-            if (&other != &self && last_line(other) >= first && !same_text(self, other))
+            const CFunctionText& other = *m_byLine[i];
+            if (&other != &self && other.m_last >= first && !same_text(self, other))
                 return true;
         }
         return false;
@@ -208,17 +214,28 @@ void run_scans(std::vector<CScanJob>& scans, const CUnitTexts& texts) {
 
 std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnitTexts& texts,
                                const std::function<std::string(int)>& keepRoot) {
-    std::map<std::pair<int, std::string>, std::vector<std::string>> groups;
-    std::map<std::string, CFileFunctions> files;
-    for (const std::string& id : base.order()) {
-        const CMergedEntity& m = base.entity(id);
+    std::vector<CFunctionText> functions;
+    std::vector<std::string> fileOf;
+    std::vector<int> unitOf;
+    for (size_t i = 0; i < base.entity_count(); ++i) {
+        CMergedEntity m = base.entity_at(i);
         const CFactEntity& e = m.m_fact;
         if (!e.m_defined || e.m_line <= 0 || e.m_file.empty() || !e.is_function())
             continue;
-        files[e.m_file].m_byLine.push_back(&e);
-        if (m.m_unit >= 0)
-            groups[{m.m_unit, e.m_file}].push_back(id);
+        functions.push_back({i, e.m_line, e.m_endLine > 0 ? e.m_endLine : e.m_line, e.m_textLine,
+                             e.m_textColumn});
+        fileOf.push_back(e.m_file);
+        unitOf.push_back(m.m_unit);
     }
+    // Pointers into functions, which is complete.
+    std::map<std::pair<int, std::string>, std::vector<const CFunctionText*>> groups;
+    std::map<std::string, CFileFunctions> files;
+    for (size_t k = 0; k < functions.size(); ++k) {
+        files[fileOf[k]].m_byLine.push_back(&functions[k]);
+        if (unitOf[k] >= 0)
+            groups[{unitOf[k], fileOf[k]}].push_back(&functions[k]);
+    }
+    fileOf.clear();
     for (auto& f : files)
         f.second.finish();
 
@@ -241,8 +258,8 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnit
             continue;
         const std::vector<CScanRecord>& records = job.m_records;
         const CFileFunctions& inFile = files[g.first.second];
-        for (const std::string& id : g.second) {
-            const CFactEntity& e = base.entity(id).m_fact;
+        for (const CFunctionText* fP : g.second) {
+            const CFunctionText& f = *fP;
             // lopwort takes the first record that holds the function's line;
             // guarding it is right when it starts where the function's text
             // starts, ends on its last line, and holds no other function.
@@ -251,14 +268,15 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnit
             // begin its line is kept.
             bool own = false;
             for (const CScanRecord& b : records) {
-                if (b.m_first <= e.m_line && b.m_last >= e.m_line) {
-                    own = e.m_textColumn > 0 && b.m_first == e.m_textLine &&
-                          (b.m_column == e.m_textColumn || b.m_lineStart) &&
-                          b.m_last == last_line(e) && !inFile.shared(e, b.m_first, b.m_last);
+                if (b.m_first <= f.m_line && b.m_last >= f.m_line) {
+                    own = f.m_textColumn > 0 && b.m_first == f.m_textLine &&
+                          (b.m_column == f.m_textColumn || b.m_lineStart) &&
+                          b.m_last == f.m_last && !inFile.shared(f, b.m_first, b.m_last);
                     break;
                 }
             }
             if (!own) {
+                std::string id = base.entity_at(f.m_index).m_fact.m_id;
                 base.add_relation("call", keepRoot(unit), id);
                 kept.push_back(id);
             }

@@ -298,7 +298,7 @@ static int merge_and_write(const std::vector<CMergeInput>& inputs, const CSettin
         // could ever isolate them.
         size_t inMacroLines = 0;
         for (const std::string& id : kept) {
-            const CFactEntity& e = base.entity(id).m_fact;
+            const CFactEntity e = base.entity(id).m_fact;
             if (e.m_inMacroLine)
                 ++inMacroLines;
             else

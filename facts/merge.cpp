@@ -5,6 +5,84 @@
 #include "merge.h"
 
 #include <algorithm>
+#include <functional>
+#include <stdexcept>
+
+CFactBase::CStoredEntity CFactBase::stored(const CFactEntity& e, int unit) {
+    CStoredEntity s;
+    s.m_id = m_relations.intern(e.m_id);
+    s.m_class = m_relations.intern(e.m_class);
+    s.m_label = m_relations.intern(e.m_label);
+    s.m_mangle = m_relations.intern(e.m_mangle);
+    s.m_file = m_relations.intern(e.m_file);
+    s.m_templateKey = m_relations.intern(e.m_templateKey);
+    s.m_line = e.m_line;
+    s.m_endLine = e.m_endLine;
+    s.m_textLine = e.m_textLine;
+    s.m_textColumn = e.m_textColumn;
+    s.m_unit = unit;
+    s.m_defined = e.m_defined;
+    s.m_exported = e.m_exported;
+    s.m_inMacroLine = e.m_inMacroLine;
+    return s;
+}
+
+CMergedEntity CFactBase::made_up(const CStoredEntity& s) const {
+    CMergedEntity m;
+    CFactEntity& e = m.m_fact;
+    e.m_id = m_relations.name(s.m_id);
+    e.m_class = m_relations.name(s.m_class);
+    e.m_label = m_relations.name(s.m_label);
+    e.m_mangle = m_relations.name(s.m_mangle);
+    e.m_file = m_relations.name(s.m_file);
+    e.m_templateKey = m_relations.name(s.m_templateKey);
+    e.m_line = s.m_line;
+    e.m_endLine = s.m_endLine;
+    e.m_textLine = s.m_textLine;
+    e.m_textColumn = s.m_textColumn;
+    e.m_defined = s.m_defined;
+    e.m_exported = s.m_exported;
+    e.m_inMacroLine = s.m_inMacroLine;
+    m.m_unit = s.m_unit;
+    return m;
+}
+
+const CFactBase::CStoredEntity* CFactBase::find(std::string_view id) const {
+    uint32_t n = 0;
+    if (!m_relations.find(id, n) || n >= m_entityOf.size() || m_entityOf[n] == 0)
+        return nullptr;
+    return &m_stored[m_entityOf[n] - 1];
+}
+
+void CFactBase::append(const CStoredEntity& s) {
+    if (m_entityOf.size() <= s.m_id)
+        m_entityOf.resize(std::max<size_t>(m_relations.name_count(), s.m_id + 1) * 3 / 2, 0);
+    m_stored.push_back(s);
+    m_entityOf[s.m_id] = static_cast<uint32_t>(m_stored.size());
+}
+
+template <class F> void CFactBase::keep_entities_if(F keep) {
+    size_t to = 0;
+    for (size_t i = 0; i < m_stored.size(); ++i) {
+        if (keep(m_stored[i])) {
+            m_stored[to] = m_stored[i];
+            m_entityOf[m_stored[to].m_id] = static_cast<uint32_t>(to + 1);
+            ++to;
+        } else {
+            m_entityOf[m_stored[i].m_id] = 0;
+        }
+    }
+    m_stored.resize(to);
+}
+
+CMergedEntity CFactBase::entity_at(size_t i) const { return made_up(m_stored.at(i)); }
+
+CMergedEntity CFactBase::entity(const std::string& id) const {
+    const CStoredEntity* sP = find(id);
+    if (sP == nullptr)
+        throw std::out_of_range("no entity " + id);
+    return made_up(*sP);
+}
 
 void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
     int index = static_cast<int>(m_units.size());
@@ -19,29 +97,23 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
             m_canonicalUnit.emplace(s.first, index);
     for (const auto& p : factsP->m_entities) {
         const CFactEntity& e = p.second;
-        auto found = m_entities.find(e.m_id);
-        if (found == m_entities.end()) {
-            CMergedEntity m;
-            m.m_fact = e;
-            m.m_unit = container(index, e.m_file);
-            m_entities.emplace(e.m_id, m);
-            m_order.push_back(e.m_id);
+        CStoredEntity* oldP = find(e.m_id);
+        if (oldP == nullptr) {
+            append(stored(e, container(index, e.m_file)));
             continue;
         }
-        CMergedEntity& old = found->second;
-        bool exported = old.m_fact.m_exported || e.m_exported;
-        if (e.m_defined && !old.m_fact.m_defined) {
-            old.m_fact = e;
-            old.m_unit = container(index, e.m_file);
-        } else if (e.m_defined && old.m_fact.m_defined && !e.m_file.empty() &&
-                   !spelled_as_canonical(old.m_unit, e.m_file) &&
+        bool exported = oldP->m_exported || e.m_exported;
+        if (e.m_defined && !oldP->m_defined) {
+            *oldP = stored(e, container(index, e.m_file));
+        } else if (e.m_defined && oldP->m_defined && !e.m_file.empty() &&
+                   !spelled_as_canonical(oldP->m_unit, e.m_file) &&
                    spelled_as_canonical(index, e.m_file)) {
             // A unit that gave no spelling of the file (its preprocessor run
             // failed, say) cannot serve as container; a later one that spells
             // the file as recorded can.
-            old.m_unit = index;
+            oldP->m_unit = index;
         }
-        old.m_fact.m_exported = exported;
+        oldP->m_exported = exported;
     }
     for (size_t i = 0; i < factsP->m_relations.size(); ++i) {
         CFactRelationRef r = factsP->m_relations[i];
@@ -100,11 +172,11 @@ std::string spelled_name(const std::string& label) {
 // none of its functions. What the compiler needs of the class stays: its
 // slots entity, which whatever emits the table or names the type refers to.
 void CFactBase::drop_slots_of_unbuilt_classes() {
-    auto class_of = [this](const std::string& id) -> std::string {
-        auto it = m_entities.find(id);
-        return it == m_entities.end() ? std::string() : it->second.m_fact.m_class;
+    auto class_of = [this](std::string_view id) -> std::string_view {
+        const CStoredEntity* sP = find(id);
+        return sP == nullptr ? std::string_view() : m_relations.name(sP->m_class);
     };
-    auto is_address = [](const std::string& id, const char* prefix) {
+    auto is_address = [](std::string_view id, const char* prefix) {
         return id.compare(0, 3, prefix) == 0;
     };
     std::map<std::string, std::string> tableOfTypeinfo; // "VA:TI" -> TV
@@ -114,12 +186,13 @@ void CFactBase::drop_slots_of_unbuilt_classes() {
         CFactRelationRef r = relation(i);
         if (r.m_verb != "ref" || !is_address(r.m_dst, "VA:"))
             continue;
-        std::string cls = class_of(r.m_src);
+        std::string_view cls = class_of(r.m_src);
+        std::string src(r.m_src), dst(r.m_dst);
         if (cls == "TV") {
-            tableOfTypeinfo[r.m_dst] = r.m_src;
-            addressOfTable[r.m_src] = r.m_dst;
+            tableOfTypeinfo[dst] = src;
+            addressOfTable[src] = dst;
         } else if (cls == "TI") {
-            baseAddresses["VA:" + r.m_src].push_back(r.m_dst);
+            baseAddresses["VA:" + src].push_back(dst);
         }
     }
     std::set<std::string> built;
@@ -138,7 +211,8 @@ void CFactBase::drop_slots_of_unbuilt_classes() {
         }
     }
     m_relations.keep_if([&](const CFactRelationRef& r) {
-        return !is_address(r.m_dst, "FA:") || class_of(r.m_src) != "TV" || built.count(r.m_src);
+        return !is_address(r.m_dst, "FA:") || class_of(r.m_src) != "TV" ||
+               built.count(std::string(r.m_src));
     });
 }
 
@@ -175,10 +249,10 @@ std::string CFactBase::spelled(const std::string& realPath) const {
 
 size_t CFactBase::functions() const {
     size_t n = 0;
-    for (const std::string& id : m_order) {
-        const CFactEntity& e = m_entities.at(id).m_fact;
-        if (e.is_function() && e.m_line > 0 && e.m_defined &&
-            e.m_label.compare(0, 7, "global ") != 0)
+    for (const CStoredEntity& s : m_stored) {
+        std::string_view cls = m_relations.name(s.m_class);
+        if ((cls == "GF" || cls == "LF" || cls == "VF") && s.m_line > 0 && s.m_defined &&
+            m_relations.name(s.m_label).compare(0, 7, "global ") != 0)
             ++n;
     }
     return n;
@@ -189,39 +263,29 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
     // Functions that no unit defines are not the project's (or are never
     // defined at all); only virtual ones stay, as lopwort expects a "VF"
     // for every slot and every virtually called declaration.
-    std::vector<std::string> kept;
-    for (const std::string& id : m_order) {
-        const CFactEntity& e = m_entities[id].m_fact;
-        if ((e.m_class == "GF" || e.m_class == "LF") && !e.m_defined) {
-            m_entities.erase(id);
-            continue;
-        }
+    keep_entities_if([this](CStoredEntity& s) {
+        std::string_view cls = m_relations.name(s.m_class);
+        std::string_view id = m_relations.name(s.m_id);
+        if ((cls == "GF" || cls == "LF") && !s.m_defined)
+            return false;
         // A template's text stands as a function only where no unit made
         // an instance of it.
-        if (id.compare(0, 2, "P:") == 0 && m_entities.count("T" + id.substr(1))) {
-            m_entities.erase(id);
-            continue;
-        }
-        if (e.m_class == "VF" && !e.m_defined) {
-            m_entities[id].m_fact.m_line = 0;
-            m_entities[id].m_fact.m_endLine = 0;
-        }
-        kept.push_back(id);
-    }
-    m_order.clear();
-    for (const std::string& id : kept) {
-        const CFactEntity& e = m_entities[id].m_fact;
-        if (e.m_class == "FA" && !m_entities.count(id.substr(3))) {
-            m_entities.erase(id);
-            continue;
-        }
-        m_order.push_back(id);
-    }
+        if (id.compare(0, 2, "P:") == 0 && find("T" + std::string(id.substr(1))) != nullptr)
+            return false;
+        if (cls == "VF" && !s.m_defined)
+            s.m_line = s.m_endLine = 0;
+        return true;
+    });
+    keep_entities_if([this](const CStoredEntity& s) {
+        std::string_view id = m_relations.name(s.m_id);
+        return m_relations.name(s.m_class) != "FA" || find(id.substr(3)) != nullptr;
+    });
+    size_t kept = m_stored.size(); // the roots follow
     // What a unit that did not parse builds is unknown.
     if (m_failedUses.empty())
         drop_slots_of_unbuilt_classes();
     m_relations.keep_if([this](const CFactRelationRef& r) {
-        return m_entities.count(r.m_src) && m_entities.count(r.m_dst);
+        return find(r.m_src) != nullptr && find(r.m_dst) != nullptr;
     });
 
     auto relate = [this](const std::string& verb, const std::string& src, const std::string& dst) {
@@ -230,60 +294,64 @@ void CFactBase::finish(const std::vector<std::string>& entries, bool haveExporte
     };
 
     auto add_root = [this](const std::string& id, const std::string& label) {
-        CMergedEntity m;
-        m.m_fact.m_id = id;
-        m.m_fact.m_class = "GF";
-        m.m_fact.m_label = label;
-        m.m_fact.m_defined = true;
-        m_entities[id] = m;
-        m_order.push_back(id);
+        CFactEntity e;
+        e.m_id = id;
+        e.m_class = "GF";
+        e.m_label = label;
+        e.m_defined = true;
+        if (CStoredEntity* sP = find(id))
+            *sP = stored(e, -1);
+        else
+            append(stored(e, -1));
+    };
+    // The functions kept, made up one at a time.
+    auto each_function = [this, kept](const std::function<void(const CFactEntity&)>& f) {
+        for (size_t i = 0; i < kept; ++i) {
+            CMergedEntity m = made_up(m_stored[i]);
+            if (m.m_fact.is_function())
+                f(m.m_fact);
+        }
     };
     if (!entries.empty()) {
         const std::string root = "_GLOBAL__entry_points";
         add_root(root, "global entry points");
-        for (const std::string& name : entries) {
-            bool matched = false;
-            for (const std::string& id : kept) {
-                auto it = m_entities.find(id);
-                if (it == m_entities.end() || !it->second.m_fact.is_function())
-                    continue;
-                const CFactEntity& e = it->second.m_fact;
-                std::string plain = e.m_label.substr(0, e.m_label.find('('));
-                if (e.m_label == name || e.m_mangle == name || plain == name) {
-                    relate("call", root, id);
-                    matched = true;
-                }
+        // The functions each name matches, related name by name.
+        std::vector<std::vector<std::string>> matches(entries.size());
+        each_function([&](const CFactEntity& e) {
+            std::string plain = e.m_label.substr(0, e.m_label.find('('));
+            for (size_t k = 0; k < entries.size(); ++k) {
+                const std::string& name = entries[k];
+                if (e.m_label == name || e.m_mangle == name || plain == name)
+                    matches[k].push_back(e.m_id);
             }
-            if (!matched)
-                unmatchedR.push_back(name);
+        });
+        for (size_t k = 0; k < entries.size(); ++k) {
+            for (const std::string& id : matches[k])
+                relate("call", root, id);
+            if (matches[k].empty())
+                unmatchedR.push_back(entries[k]);
         }
     }
     if (!m_failedUses.empty()) {
         const std::string root = "_GLOBAL__failed_units";
         add_root(root, "global uses of units that did not parse");
-        for (const std::string& id : kept) {
-            auto it = m_entities.find(id);
-            if (it == m_entities.end() || !it->second.m_fact.is_function())
-                continue;
-            const CFactEntity& e = it->second.m_fact;
+        each_function([&](const CFactEntity& e) {
             std::string name = spelled_name(e.m_label);
             for (const CFailedUses& uses : m_failedUses) {
                 if (!uses.m_known || name.empty() || uses.m_files.count(e.m_file) ||
                     uses.m_names.count(name)) {
-                    relate("call", root, id);
+                    relate("call", root, e.m_id);
                     break;
                 }
             }
-        }
+        });
     }
     if (haveExported) {
         const std::string root = "_GLOBAL__exported_interface";
         add_root(root, "global exported interface");
-        for (const std::string& id : kept) {
-            auto it = m_entities.find(id);
-            if (it != m_entities.end() && it->second.m_fact.is_function() &&
-                it->second.m_fact.m_exported)
-                relate("call", root, id);
-        }
+        each_function([&](const CFactEntity& e) {
+            if (e.m_exported)
+                relate("call", root, e.m_id);
+        });
     }
 }

@@ -6,6 +6,7 @@
 
 #include "unitfacts.h"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -47,8 +48,12 @@ class CFactBase {
                 std::vector<std::string>& unmatchedR);
 
     const std::vector<CMergedUnit>& units() const { return m_units; }
-    const std::vector<std::string>& order() const { return m_order; }
-    const CMergedEntity& entity(const std::string& id) const { return m_entities.at(id); }
+    // The entities in the order first met, each once, made up from what the
+    // base keeps of them.
+    size_t entity_count() const { return m_stored.size(); }
+    CMergedEntity entity_at(size_t i) const;
+    // The entity of an id; std::out_of_range when there is none.
+    CMergedEntity entity(const std::string& id) const;
     // The relations in the order first met, each once.
     size_t relation_count() const { return m_relations.size(); }
     CFactRelationRef relation(size_t i) const { return m_relations[i]; }
@@ -67,8 +72,17 @@ class CFactBase {
     std::vector<std::map<std::string, std::string>> m_unitSpellings;
     std::map<std::string, std::string> m_canonical;
     std::map<std::string, int> m_canonicalUnit; // the unit that first spelled each file
-    std::vector<std::string> m_order;
-    std::unordered_map<std::string, CMergedEntity> m_entities;
+    // An entity as the base keeps it: its texts by their numbers in the
+    // relation set's pool, where the ids already are. A program's entities
+    // held as strings would cost several times the fact file.
+    struct CStoredEntity {
+        uint32_t m_id, m_class, m_label, m_mangle, m_file, m_templateKey;
+        int m_line, m_endLine, m_textLine, m_textColumn;
+        int m_unit;
+        bool m_defined, m_exported, m_inMacroLine;
+    };
+    std::vector<CStoredEntity> m_stored;
+    std::vector<uint32_t> m_entityOf; // by the number of an id: index in m_stored + 1, 0 for none
     CRelationSet m_relations;
     struct CFailedUses {
         bool m_known;
@@ -78,6 +92,15 @@ class CFactBase {
     std::set<std::string> m_built; // slots entities of classes some unit builds
 
     void drop_slots_of_unbuilt_classes();
+    CStoredEntity stored(const CFactEntity& e, int unit);
+    CMergedEntity made_up(const CStoredEntity& s) const;
+    const CStoredEntity* find(std::string_view id) const;
+    CStoredEntity* find(std::string_view id) {
+        return const_cast<CStoredEntity*>(static_cast<const CFactBase*>(this)->find(id));
+    }
+    void append(const CStoredEntity& s);
+    // Keeps, in order, the entities for which keep(entity) is true.
+    template <class F> void keep_entities_if(F keep);
 };
 
 // The name a failed unit would spell to use a function: its label less

@@ -9,37 +9,69 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+// Strings kept once each and known by number. Each costs its bytes, packed
+// in blocks that never move, a pointer, a length and a slot or two of an
+// open-addressed table: about 20 bytes besides its text, where a
+// std::string in a hash map costs some 100. A merge holds one for every id,
+// label and mangled name of the program.
+class CStringPool {
+  public:
+    CStringPool() = default;
+    CStringPool(const CStringPool&) = delete;
+    CStringPool& operator=(const CStringPool&) = delete;
+    CStringPool(CStringPool&&) = default;
+    CStringPool& operator=(CStringPool&&) = default;
+
+    // The number of text, given it when new.
+    uint32_t intern(std::string_view text);
+    // Whether text is there, and its number when it is.
+    bool find(std::string_view text, uint32_t& idR) const;
+    std::string_view view(uint32_t id) const { return {m_starts[id], m_lengths[id]}; }
+    size_t size() const { return m_starts.size(); }
+
+  private:
+    static const size_t kBlockSize = 256 * 1024;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char* m_free = nullptr;
+    size_t m_left = 0;
+    std::vector<const char*> m_starts;
+    std::vector<uint32_t> m_lengths;
+    std::vector<uint32_t> m_slots; // number + 1; 0 for an empty slot
+
+    size_t slot_of(std::string_view text) const;
+    void grow();
+};
+
 struct CFactRelationRef {
-    const std::string& m_verb;
-    const std::string& m_src;
-    const std::string& m_dst;
+    std::string_view m_verb;
+    std::string_view m_src;
+    std::string_view m_dst;
 };
 
 class CRelationSet {
   public:
     CRelationSet() = default;
-    // The name table refers to its own strings: a copy would refer to the
-    // original's. Moving keeps the strings where they are.
+    // Relations refer to names by number: a copy would be a second pool.
     CRelationSet(const CRelationSet&) = delete;
     CRelationSet& operator=(const CRelationSet&) = delete;
     CRelationSet(CRelationSet&&) = default;
     CRelationSet& operator=(CRelationSet&&) = default;
 
     // Adds a relation not there yet; false when it is.
-    bool add(const std::string& verb, const std::string& src, const std::string& dst) {
+    bool add(std::string_view verb, std::string_view src, std::string_view dst) {
         return add_ids(intern(verb), intern(src), intern(dst));
     }
     // The same through the numbers of names.
     bool add_ids(uint32_t verb, uint32_t src, uint32_t dst);
     // The number of a name, given it when new.
-    uint32_t intern(const std::string& name);
-    const std::string& name(uint32_t id) const { return m_names[id]; }
+    uint32_t intern(std::string_view name) { return m_names.intern(name); }
+    bool find(std::string_view name, uint32_t& idR) const { return m_names.find(name, idR); }
+    std::string_view name(uint32_t id) const { return m_names.view(id); }
     size_t name_count() const { return m_names.size(); }
     // The names' numbers of relation i: verb, source, destination.
     std::array<uint32_t, 3> ids(size_t i) const {
@@ -50,7 +82,7 @@ class CRelationSet {
     bool empty() const { return m_relations.empty(); }
     CFactRelationRef operator[](size_t i) const {
         const CIdRelation& r = m_relations[i];
-        return {m_names[r.m_verb], m_names[r.m_src], m_names[r.m_dst]};
+        return {name(r.m_verb), name(r.m_src), name(r.m_dst)};
     }
     // Keeps, in order, the relations for which keep(relation) is true.
     template <class F> void keep_if(F keep) {
@@ -69,8 +101,7 @@ class CRelationSet {
     struct CIdRelation {
         uint32_t m_verb, m_src, m_dst;
     };
-    std::deque<std::string> m_names; // a deque: the views of the others stay valid
-    std::unordered_map<std::string_view, uint32_t> m_nameIds;
+    CStringPool m_names;
     std::vector<CIdRelation> m_relations;
     std::vector<uint32_t> m_slots; // relation number + 1; 0 for an empty slot
     // Makes the table anew for the relations there, with room for as many

@@ -12,17 +12,17 @@ static bool ends_word(char c) {
            c == '}' || c == '(' || c == ')';
 }
 
-static bool starts_comment(const std::string& s) {
+static bool starts_comment(std::string_view s) {
     return s.size() >= 2 && s[0] == '/' && (s[1] == '/' || s[1] == '*');
 }
 
-std::string ta_word(const std::string& s) {
+std::string ta_word(std::string_view s) {
     bool quote = s.empty() || s == ":" || starts_comment(s);
     for (char c : s)
         if (ends_word(c) || c == '"' || c == '\'' || c == '\\')
             quote = true;
     if (!quote)
-        return s;
+        return std::string(s);
     std::string out = "\"";
     for (char c : s) {
         if (c == '"' || c == '\\')
@@ -103,19 +103,21 @@ bool write_ta(const CFactBase& base, const std::string& source,
     out += "FACT TUPLE :\n";
     for (const CMergedUnit& u : base.units())
         out += "$INSTANCE " + ta_word(u.m_id) + " file\n";
-    for (const std::string& id : base.order()) {
-        out += "$INSTANCE " + ta_word(id) + " " + base.entity(id).m_fact.m_class + "\n";
+    for (size_t i = 0; i < base.entity_count(); ++i) {
+        CMergedEntity m = base.entity_at(i);
+        out += "$INSTANCE " + ta_word(m.m_fact.m_id) + " " + m.m_fact.m_class + "\n";
         flush(false);
     }
-    for (const std::string& id : base.order()) {
-        const CMergedEntity& m = base.entity(id);
+    for (size_t i = 0; i < base.entity_count(); ++i) {
+        CMergedEntity m = base.entity_at(i);
         if (m.m_unit >= 0 && m.m_fact.is_function())
             out += "contain " + ta_word(base.units()[static_cast<size_t>(m.m_unit)].m_id) + " " +
-                   ta_word(id) + "\n";
+                   ta_word(m.m_fact.m_id) + "\n";
     }
     for (size_t i = 0; i < base.relation_count(); ++i) {
         CFactRelationRef r = base.relation(i);
-        out += r.m_verb + " " + ta_word(r.m_src) + " " + ta_word(r.m_dst) + "\n";
+        out.append(r.m_verb);
+        out += " " + ta_word(r.m_src) + " " + ta_word(r.m_dst) + "\n";
         flush(false);
     }
 
@@ -123,9 +125,10 @@ bool write_ta(const CFactBase& base, const std::string& source,
     for (const CMergedUnit& u : base.units())
         out += ta_word(u.m_id) + " { label = " + ta_value(u.m_label) +
                " args = " + ta_args(u.m_args) + " }\n";
-    for (const std::string& id : base.order()) {
-        const CFactEntity& e = base.entity(id).m_fact;
-        out += ta_word(id) + " { label = " + ta_value(e.m_label);
+    for (size_t i = 0; i < base.entity_count(); ++i) {
+        CMergedEntity m = base.entity_at(i);
+        const CFactEntity& e = m.m_fact;
+        out += ta_word(e.m_id) + " { label = " + ta_value(e.m_label);
         bool function = e.is_function();
         if (function && !e.m_file.empty())
             out += " file = " + ta_value(base.spelled(e.m_file));

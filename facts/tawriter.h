@@ -8,10 +8,11 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A word of a fact triple or the id of an attribute record.
-std::string ta_word(const std::string& s);
+std::string ta_word(std::string_view s);
 // An attribute value that is one item.
 std::string ta_value(const std::string& s);
 // The "args" value: a parenthesised list whose words lopwort cuts apart

@@ -22,7 +22,7 @@ CFactEntity& CUnitFacts::add_entity(const CFactEntity& e) {
     return old;
 }
 
-static void put_field(std::string& out, const std::string& s) {
+static void put_field(std::string& out, std::string_view s) {
     out += '\t';
     // Runs of plain bytes go in whole: records of a large unit run to a
     // hundred megabytes.
@@ -31,15 +31,15 @@ static void put_field(std::string& out, const std::string& s) {
         char c = s[i];
         if (c != '\\' && c != '\t' && c != '\n')
             continue;
-        out.append(s, from, i - from);
+        out.append(s.substr(from, i - from));
         out += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : "\\n";
         from = i + 1;
     }
-    out.append(s, from, std::string::npos);
+    out.append(s.substr(from));
 }
 
 // A record of one field: its kind letter and the value.
-static void put_record(std::string& out, char kind, const std::string& value) {
+static void put_record(std::string& out, char kind, std::string_view value) {
     out += kind;
     put_field(out, value);
     out += '\n';

@@ -8,10 +8,13 @@
 #include <random>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 
 using CTriple = std::tuple<std::string, std::string, std::string>;
 
-static CTriple triple_of(const CFactRelationRef& r) { return {r.m_verb, r.m_src, r.m_dst}; }
+static CTriple triple_of(const CFactRelationRef& r) {
+    return {std::string(r.m_verb), std::string(r.m_src), std::string(r.m_dst)};
+}
 
 TEST(FactsRelations, AgreesWithASetOfStringTriples) {
     std::mt19937 rng(7);
@@ -55,4 +58,34 @@ TEST(FactsRelations, AgreesWithASetOfStringTriples) {
             ASSERT_FALSE(moved.add(std::get<0>(kept[i]), std::get<1>(kept[i]), std::get<2>(kept[i])));
         }
     }
+}
+
+// The pool against a map of strings: the same numbers, texts that stay put
+// while it grows, the empty text, and texts longer than its blocks.
+TEST(FactsStringPool, AgreesWithAMapOfStrings) {
+    std::mt19937 rng(11);
+    CStringPool pool;
+    std::unordered_map<std::string, uint32_t> plain;
+    std::vector<std::string_view> views;
+    for (int i = 0; i < 60000; ++i) {
+        size_t length = rng() % 50 == 0 ? 70000 + rng() % 300000 : rng() % 40;
+        std::string text(length, static_cast<char>('a' + rng() % 3));
+        if (length > 0)
+            text[0] = static_cast<char>('a' + rng() % 26);
+        uint32_t expected = static_cast<uint32_t>(plain.size());
+        auto added = plain.emplace(text, expected);
+        uint32_t id = pool.intern(text);
+        ASSERT_EQ(id, added.first->second);
+        if (added.second)
+            views.push_back(pool.view(id));
+    }
+    ASSERT_EQ(pool.size(), plain.size());
+    for (const auto& p : plain) {
+        ASSERT_EQ(views[p.second], p.first); // the first view still holds
+        uint32_t found = 0;
+        ASSERT_TRUE(pool.find(p.first, found));
+        ASSERT_EQ(found, p.second);
+    }
+    uint32_t found = 0;
+    EXPECT_FALSE(pool.find("not interned", found));
 }
