@@ -215,7 +215,8 @@ void run_scans(std::vector<CScanJob>& scans, const CUnitTexts& texts) {
 std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnitTexts& texts,
                                const std::function<std::string(int)>& keepRoot) {
     std::vector<CFunctionText> functions;
-    std::vector<std::string> fileOf;
+    std::map<std::string, CFileFunctions> files;
+    std::vector<const std::string*> fileOf; // keys of files
     std::vector<int> unitOf;
     for (size_t i = 0; i < base.entity_count(); ++i) {
         CMergedEntity m = base.entity_at(i);
@@ -224,18 +225,24 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnit
             continue;
         functions.push_back({i, e.m_line, e.m_endLine > 0 ? e.m_endLine : e.m_line, e.m_textLine,
                              e.m_textColumn});
-        fileOf.push_back(e.m_file);
+        fileOf.push_back(&files.try_emplace(e.m_file).first->first);
         unitOf.push_back(m.m_unit);
     }
-    // Pointers into functions, which is complete.
-    std::map<std::pair<int, std::string>, std::vector<const CFunctionText*>> groups;
-    std::map<std::string, CFileFunctions> files;
+    // Pointers into functions, which is complete; the groups in the order
+    // of their units and files' names.
+    auto before = [](const std::pair<int, const std::string*>& a,
+                     const std::pair<int, const std::string*>& b) {
+        return a.first != b.first ? a.first < b.first : *a.second < *b.second;
+    };
+    std::map<std::pair<int, const std::string*>, std::vector<const CFunctionText*>, decltype(before)>
+        groups(before);
     for (size_t k = 0; k < functions.size(); ++k) {
-        files[fileOf[k]].m_byLine.push_back(&functions[k]);
+        files[*fileOf[k]].m_byLine.push_back(&functions[k]);
         if (unitOf[k] >= 0)
             groups[{unitOf[k], fileOf[k]}].push_back(&functions[k]);
     }
-    fileOf.clear();
+    fileOf = {};
+    unitOf = {};
     for (auto& f : files)
         f.second.finish();
 
@@ -244,7 +251,7 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnit
         CScanJob job;
         job.m_unit = g.first.first;
         job.m_cwd = base.units()[static_cast<size_t>(job.m_unit)].m_args[0];
-        job.m_spelled = base.spelled(g.first.second);
+        job.m_spelled = base.spelled(*g.first.second);
         scans.push_back(std::move(job));
     }
     run_scans(scans, texts);
@@ -257,7 +264,7 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnit
         if (job.m_state != CScanJob::Scan_done)
             continue;
         const std::vector<CScanRecord>& records = job.m_records;
-        const CFileFunctions& inFile = files[g.first.second];
+        const CFileFunctions& inFile = files[*g.first.second];
         for (const CFunctionText* fP : g.second) {
             const CFunctionText& f = *fP;
             // lopwort takes the first record that holds the function's line;

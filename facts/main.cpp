@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <map>
 #include <set>
 #include <string>
@@ -231,6 +232,11 @@ struct CRunCounts {
 // Merges the units in order and writes the facts; the exit status.
 static int merge_and_write(const std::vector<CMergeInput>& inputs, const CSettings& settings,
                            const std::string& databaseName, const CRunCounts& counts) {
+#ifdef __GLIBC__
+    // What reading the database took is free by now but still the
+    // process's; the merge is the largest part of the run and starts low.
+    malloc_trim(0);
+#endif
     CFactBase base;
     struct CText {
         std::string m_path;
@@ -517,8 +523,9 @@ int main(int argc, char** argv) {
     }
     counts.m_parseSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    commands = {}; // the units keep what the merge needs of them
     status = merge_and_write(inputs, settings, settings.m_database, counts);
-    for (size_t i = 0; i < commands.size(); ++i)
+    for (size_t i = 0; i < inputs.size(); ++i)
         unlink(fragmentPath(i).c_str());
     rmdir(workDir.c_str());
     return status;

@@ -90,7 +90,10 @@ void CFactBase::add_unit(const CMergedUnit& unit, const CUnitFacts* factsP) {
     m_unitSpellings.emplace_back();
     if (!factsP)
         return;
-    m_unitSpellings.back() = factsP->m_spellings;
+    for (const auto& spelling : factsP->m_spellings)
+        m_unitSpellings.back().emplace_back(m_relations.intern(spelling.first),
+                                            m_relations.intern(spelling.second));
+    std::sort(m_unitSpellings.back().begin(), m_unitSpellings.back().end());
     m_built.insert(factsP->m_built.begin(), factsP->m_built.end());
     for (const auto& s : factsP->m_spellings)
         if (m_canonical.emplace(s.first, s.second).second)
@@ -236,10 +239,14 @@ int CFactBase::container(int unit, const std::string& realPath) const {
 bool CFactBase::spelled_as_canonical(int unit, const std::string& realPath) const {
     if (unit < 0)
         return false;
-    auto mine = m_unitSpellings[static_cast<size_t>(unit)].find(realPath);
+    uint32_t real = 0;
+    if (!m_relations.find(realPath, real))
+        return false;
+    const auto& mine = m_unitSpellings[static_cast<size_t>(unit)];
+    auto it = std::lower_bound(mine.begin(), mine.end(), std::make_pair(real, uint32_t(0)));
     auto canonical = m_canonical.find(realPath);
-    return mine != m_unitSpellings[static_cast<size_t>(unit)].end() &&
-           canonical != m_canonical.end() && mine->second == canonical->second;
+    return it != mine.end() && it->first == real && canonical != m_canonical.end() &&
+           m_relations.name(it->second) == canonical->second;
 }
 
 std::string CFactBase::spelled(const std::string& realPath) const {

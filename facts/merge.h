@@ -7,6 +7,7 @@
 #include "unitfacts.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -69,7 +70,8 @@ class CFactBase {
     int container(int unit, const std::string& realPath) const;
 
     std::vector<CMergedUnit> m_units;
-    std::vector<std::map<std::string, std::string>> m_unitSpellings;
+    // Each unit's spellings: numbers of real path and spelling, by the real path's.
+    std::vector<std::vector<std::pair<uint32_t, uint32_t>>> m_unitSpellings;
     std::map<std::string, std::string> m_canonical;
     std::map<std::string, int> m_canonicalUnit; // the unit that first spelled each file
     // An entity as the base keeps it: its texts by their numbers in the
@@ -81,7 +83,7 @@ class CFactBase {
         int m_unit;
         bool m_defined, m_exported, m_inMacroLine;
     };
-    std::vector<CStoredEntity> m_stored;
+    std::deque<CStoredEntity> m_stored; // grows without a copy twice its size
     std::vector<uint32_t> m_entityOf; // by the number of an id: index in m_stored + 1, 0 for none
     CRelationSet m_relations;
     struct CFailedUses {

@@ -94,15 +94,17 @@ bool write_ta(const CFactBase& base, const std::string& source,
     std::string out;
     bool ok = true;
     auto flush = [&](bool last) {
-        if (ok && (last || out.size() >= (1u << 20))) {
+        if (ok && (last || out.size() >= (1u << 18))) {
             ok = sink(out);
             out.clear();
         }
     };
     out += "// Facts written by lopwort-facts from " + source + "\n";
     out += "FACT TUPLE :\n";
-    for (const CMergedUnit& u : base.units())
+    for (const CMergedUnit& u : base.units()) {
         out += "$INSTANCE " + ta_word(u.m_id) + " file\n";
+        flush(false);
+    }
     for (size_t i = 0; i < base.entity_count(); ++i) {
         CMergedEntity m = base.entity_at(i);
         out += "$INSTANCE " + ta_word(m.m_fact.m_id) + " " + m.m_fact.m_class + "\n";
@@ -113,6 +115,7 @@ bool write_ta(const CFactBase& base, const std::string& source,
         if (m.m_unit >= 0 && m.m_fact.is_function())
             out += "contain " + ta_word(base.units()[static_cast<size_t>(m.m_unit)].m_id) + " " +
                    ta_word(m.m_fact.m_id) + "\n";
+        flush(false);
     }
     for (size_t i = 0; i < base.relation_count(); ++i) {
         CFactRelationRef r = base.relation(i);
@@ -122,9 +125,11 @@ bool write_ta(const CFactBase& base, const std::string& source,
     }
 
     out += "FACT ATTRIBUTE :\n";
-    for (const CMergedUnit& u : base.units())
+    for (const CMergedUnit& u : base.units()) {
         out += ta_word(u.m_id) + " { label = " + ta_value(u.m_label) +
                " args = " + ta_args(u.m_args) + " }\n";
+        flush(false);
+    }
     for (size_t i = 0; i < base.entity_count(); ++i) {
         CMergedEntity m = base.entity_at(i);
         const CFactEntity& e = m.m_fact;
