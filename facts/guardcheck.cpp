@@ -9,7 +9,6 @@
 #include "boundaries.h"
 #include "fragment.h"
 #include "pool.h"
-#include "lopwort.h"
 
 #include <algorithm>
 #include <cstdio>

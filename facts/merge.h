@@ -10,7 +10,8 @@
 #include <deque>
 #include <map>
 #include <string>
-#include <unordered_map>
+#include <set>
+#include <string_view>
 #include <vector>
 
 struct CMergedUnit {
