@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <string>
 #include <set>
+#include <string>
 #include <string_view>
 #include <vector>
 
