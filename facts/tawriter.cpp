@@ -5,6 +5,7 @@
 // inverse of one of those readers.
 #include "tawriter.h"
 
+#include <array>
 #include <cstring>
 
 static bool ends_word(char c) {
@@ -16,20 +17,38 @@ static bool starts_comment(std::string_view s) {
     return s.size() >= 2 && s[0] == '/' && (s[1] == '/' || s[1] == '*');
 }
 
-std::string ta_word(std::string_view s) {
+// The characters a bare word cannot hold, by byte: a table, since every id
+// of a fact file of hundreds of megabytes is looked at character by
+// character.
+static const std::array<bool, 256> kQuoteInWord = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<size_t>(c)] = ends_word(static_cast<char>(c)) || c == '"' ||
+                                        c == '\'' || c == '\\';
+    return table;
+}();
+
+static void append_word(std::string& out, std::string_view s) {
     bool quote = s.empty() || s == ":" || starts_comment(s);
-    for (char c : s)
-        if (ends_word(c) || c == '"' || c == '\'' || c == '\\')
-            quote = true;
-    if (!quote)
-        return std::string(s);
-    std::string out = "\"";
+    for (size_t i = 0; !quote && i < s.size(); ++i)
+        quote = kQuoteInWord[static_cast<unsigned char>(s[i])];
+    if (!quote) {
+        out.append(s);
+        return;
+    }
+    out += '"';
     for (char c : s) {
         if (c == '"' || c == '\\')
             out += '\\';
         out += c;
     }
-    return out + "\"";
+    out += '"';
+}
+
+std::string ta_word(std::string_view s) {
+    std::string out;
+    append_word(out, s);
+    return out;
 }
 
 std::string ta_value(const std::string& text) {
@@ -120,7 +139,11 @@ bool write_ta(const CFactBase& base, const std::string& source,
     for (size_t i = 0; i < base.relation_count(); ++i) {
         CFactRelationRef r = base.relation(i);
         out.append(r.m_verb);
-        out += " " + ta_word(r.m_src) + " " + ta_word(r.m_dst) + "\n";
+        out += ' ';
+        append_word(out, r.m_src);
+        out += ' ';
+        append_word(out, r.m_dst);
+        out += '\n';
         flush(false);
     }
 

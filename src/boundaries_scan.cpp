@@ -75,7 +75,7 @@ struct Token {
     }
 };
 
-EWord classify(const char* wordP) {
+EWord classify(std::string_view word) {
     static constexpr struct {
         std::string_view text;
         EWord word;
@@ -120,7 +120,6 @@ EWord classify(const char* wordP) {
     };
     // Every word of the text comes here, and nearly all are none of these:
     // lengths and first letters turn them away without a call.
-    std::string_view word(wordP);
     for (const auto& w : kWords)
         if (w.text.size() == word.size() && w.text[0] == word[0] && w.text == word)
             return w.word;
@@ -527,6 +526,42 @@ struct Scanner {
         prev = t;
     }
 
+    // A character that goes on with the word being read.
+    void wordGoesOn(int c) {
+        if (wordLth <= kWordSize) {
+            if (wordLth < kWordSize)
+                word[wordLth] = static_cast<char>(c);
+            ++wordLth; // kWordSize + 1: too long for a keyword
+        }
+        put(c);
+    }
+    // Whether c, unescaped on a line of code, changes nothing but the
+    // column: it goes on with a word or a plain literal, or is a blank
+    // between tokens. Most of a text is such characters, and they are
+    // taken here without the full step.
+    bool plain(int c) {
+        switch (lex) {
+        case Lex_word:
+            if (!isWordChar(c))
+                return false;
+            wordGoesOn(c);
+            return true;
+        case Lex_between:
+            if (c != ' ' && c != '\t')
+                return false;
+            break;
+        case Lex_string:
+        case Lex_char:
+            if (c == '"' || c == '\'' || c == '\n' || c == '\\')
+                return false;
+            break;
+        default:
+            return false;
+        }
+        put(c);
+        return true;
+    }
+
     void markerLine(int c, int escaped);
     void markerEnds();
     void code(int c, int escaped);
@@ -728,7 +763,7 @@ void Scanner::endWord() {
     t.kind = Token_word;
     if (wordLth <= kWordSize) {
         word[wordLth] = '\0';
-        t.word = classify(word);
+        t.word = classify(std::string_view(word, static_cast<size_t>(wordLth)));
     }
     lex = Lex_between;
     endToken(t);
@@ -771,15 +806,8 @@ void Scanner::code(int c, int escaped) {
         put(c);
         return;
     case Lex_word:
-        if (isWordChar(c) && !escaped) {
-            if (wordLth <= kWordSize) {
-                if (wordLth < kWordSize)
-                    word[wordLth] = static_cast<char>(c);
-                ++wordLth; // kWordSize + 1: too long for a keyword
-            }
-            put(c);
-            return;
-        }
+        if (isWordChar(c) && !escaped)
+            return wordGoesOn(c);
         if ((c == '"' || c == '\'') && !escaped && wordLth <= 3) {
             // An encoding prefix (L, u, U, u8) or a raw string's (R, LR,
             // uR, UR, u8R) makes one literal with the quote.
@@ -895,6 +923,8 @@ void run(Scanner& s, int fd) {
             break;
         if (s.at.character < INT_MAX - 1)
             ++s.at.character;
+        if (s.state < 0 && c != '\\' && s.plain(c))
+            continue;
         int escaped = 0;
         if (c == '\\') {
             // The escaped character is handled in the pair's place and
