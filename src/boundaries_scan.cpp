@@ -17,6 +17,7 @@
 #include "xmalloc.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <climits>
 #include <cstdio>
@@ -119,7 +120,17 @@ EWord classify(std::string_view word) {
         {"requires", Word_requires},
     };
     // Every word of the text comes here, and nearly all are none of these:
-    // lengths and first letters turn them away without a call.
+    // a table of the lengths and first letters the keywords have turns
+    // them away at once.
+    static const std::array<std::array<bool, 128>, kWordSize + 1> kMaybe = [] {
+        std::array<std::array<bool, 128>, kWordSize + 1> table{};
+        for (const auto& w : kWords)
+            table[w.text.size()][static_cast<unsigned char>(w.text[0])] = true;
+        return table;
+    }();
+    unsigned char first = word.empty() ? 0 : static_cast<unsigned char>(word[0]);
+    if (word.size() > static_cast<size_t>(kWordSize) || first >= 128 || !kMaybe[word.size()][first])
+        return Word_other;
     for (const auto& w : kWords)
         if (w.text.size() == word.size() && w.text[0] == word[0] && w.text == word)
             return w.word;
@@ -138,10 +149,17 @@ bool extendsPunct(const char* pendingP, int length, int c) {
     return false;
 }
 
-bool isWordChar(int c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '$' || c >= 0x80;
-}
+// Letters, digits, "_", "$" and every byte of a multi-byte character.
+const std::array<bool, 256> kWordChar = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<size_t>(c)] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                        (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+                                        c >= 0x80;
+    return table;
+}();
+
+bool isWordChar(int c) { return c >= 0 && c < 256 && kWordChar[static_cast<size_t>(c)]; }
 
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
