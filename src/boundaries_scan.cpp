@@ -22,6 +22,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -1012,7 +1013,11 @@ void scan(const char* cwdP, int fd) {
         s.everyStep = true;
     }
 
-    run(s, fd);
+    try {
+        run(s, fd);
+    } catch (const std::bad_alloc&) {
+        outofmemory(); // the records of a text too large for memory
+    }
 
     const std::vector<boundaryT>& records = s.files[0].records;
     if (g_boundariesP == nullptr || records.size() > static_cast<size_t>(g_boundaries_max)) {
