@@ -115,7 +115,8 @@ awk -v c="$clang_s" -v f="$facts_s" -v cr="$clang_rss" -v w="$worker" -v m="$mer
     printf "clang -fsyntax-only      %8.1f s\n", c
     printf "lopwort-facts (no cache) %8.1f s   ratio %.2f\n", f, f / c
     printf "largest parse            %8d MiB (clang)\n", cr / 1024
-    printf "largest worker           %8d MiB   +%d MiB over clang\n", w, w - cr / 1024
+    d = w - int(cr / 1024)
+    printf "largest worker           %8d MiB   %d MiB %s clang\n", w, d < 0 ? -d : d, d < 0 ? "under" : "over"
     printf "merge                    %8d MiB   fact file %.1f MiB, ratio %.2f\n", m, s / 1048576, m * 1048576 / s
     printf "cache: cold %.1f s, warm %.1f s (%s), one unit changed %.1f s (%s)\n", cold, warm, wp, one, op
 }'
