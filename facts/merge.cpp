@@ -257,9 +257,8 @@ std::string CFactBase::spelled(const std::string& realPath) const {
 size_t CFactBase::functions() const {
     size_t n = 0;
     for (const CStoredEntity& s : m_stored) {
-        std::string_view cls = m_relations.name(s.m_class);
-        if ((cls == "GF" || cls == "LF" || cls == "VF") && s.m_line > 0 && s.m_defined &&
-            m_relations.name(s.m_label).compare(0, 7, "global ") != 0)
+        if (CFactEntity::is_function_class(m_relations.name(s.m_class)) && s.m_line > 0 &&
+            s.m_defined && m_relations.name(s.m_label).compare(0, 7, "global ") != 0)
             ++n;
     }
     return n;

@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct CFactEntity {
@@ -34,7 +35,10 @@ struct CFactEntity {
     int m_textLine = 0;
     int m_textColumn = 0;
 
-    bool is_function() const { return m_class == "GF" || m_class == "LF" || m_class == "VF"; }
+    bool is_function() const { return is_function_class(m_class); }
+    static bool is_function_class(std::string_view cls) {
+        return cls == "GF" || cls == "LF" || cls == "VF";
+    }
 };
 
 struct CUnitFacts {
