@@ -25,6 +25,8 @@ struct CFunctionText {
     size_t m_index = 0;
     int m_line = 0, m_last = 0; // first and last line
     int m_textLine = 0, m_textColumn = 0;
+    const std::string* m_fileP = nullptr; // its name, a key of the files' map
+    int m_unit = -1;                       // its containing unit
 };
 
 // Two entities of one text: instances of one template, the copies of a
@@ -215,17 +217,13 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnit
                                const std::function<std::string(int)>& keepRoot) {
     std::vector<CFunctionText> functions;
     std::map<std::string, CFileFunctions> files;
-    std::vector<const std::string*> fileOf; // keys of files
-    std::vector<int> unitOf;
     for (size_t i = 0; i < base.entity_count(); ++i) {
         CMergedEntity m = base.entity_at(i);
         const CFactEntity& e = m.m_fact;
         if (!e.m_defined || e.m_line <= 0 || e.m_file.empty() || !e.is_function())
             continue;
         functions.push_back({i, e.m_line, e.m_endLine > 0 ? e.m_endLine : e.m_line, e.m_textLine,
-                             e.m_textColumn});
-        fileOf.push_back(&files.try_emplace(e.m_file).first->first);
-        unitOf.push_back(m.m_unit);
+                             e.m_textColumn, &files.try_emplace(e.m_file).first->first, m.m_unit});
     }
     // Pointers into functions, which is complete; the groups in the order
     // of their units and files' names.
@@ -235,13 +233,11 @@ std::vector<std::string> keep_unguardable_functions(CFactBase& base, const CUnit
     };
     std::map<std::pair<int, const std::string*>, std::vector<const CFunctionText*>, decltype(before)>
         groups(before);
-    for (size_t k = 0; k < functions.size(); ++k) {
-        files[*fileOf[k]].m_byLine.push_back(&functions[k]);
-        if (unitOf[k] >= 0)
-            groups[{unitOf[k], fileOf[k]}].push_back(&functions[k]);
+    for (const CFunctionText& f : functions) {
+        files[*f.m_fileP].m_byLine.push_back(&f);
+        if (f.m_unit >= 0)
+            groups[{f.m_unit, f.m_fileP}].push_back(&f);
     }
-    fileOf = {};
-    unitOf = {};
     for (auto& f : files)
         f.second.finish();
 
