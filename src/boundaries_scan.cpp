@@ -171,6 +171,15 @@ struct Position {
     int character = 0;         // column of the current character in its line
     bool lineHasToken = false; // a token began on the current line
     FILE* debugP = nullptr;    // the scan file of -d, when it could be created
+
+    void put(int c) const {
+        if (debugP != nullptr)
+            putc(c, debugP);
+    }
+    void putText(const char* textP) const {
+        if (debugP != nullptr)
+            fputs(textP, debugP);
+    }
 };
 
 // The constructs of one wanted file: the state of the one being read and
@@ -198,15 +207,6 @@ struct Constructs {
     int oldStyle = 0;
 
     explicit Constructs(const Position* at) : atP(at) {}
-
-    void put(int c) const {
-        if (atP->debugP != nullptr)
-            putc(c, atP->debugP);
-    }
-    void putText(const char* textP) const {
-        if (atP->debugP != nullptr)
-            fputs(textP, atP->debugP);
-    }
 
     bool atTop() const { return paren == 0 && bracket == 0 && nest == 0; }
     int count() const { return static_cast<int>(records.size()); }
@@ -256,7 +256,7 @@ void Constructs::drop() {
 }
 
 void Constructs::close(int c) {
-    put(c);
+    atP->put(c);
     if (lineno > 0 && current >= 0) {
         if (atP->debugP != nullptr)
             fprintf(atP->debugP, "\n##END lineno=%d+%d\n", lineno, atP->character);
@@ -286,7 +286,7 @@ void Constructs::reopenForHandler() {
         drop(); // the record the word "catch" opened
     if (index != count() - 1)
         return;
-    putText("!!");
+    atP->putText("!!");
     current = index;
     records[static_cast<size_t>(current)].lineno[1] = -1;
     records[static_cast<size_t>(current)].character[1] = 0;
@@ -307,7 +307,7 @@ void Constructs::newLine() {
     }
     if (lineno > 0)
         lineno = -1; // a line number that would overflow leaves the file behind
-    putText("\n     ");
+    atP->putText("\n     ");
 }
 
 // The first character of a token: a construct opens at it when none is
@@ -400,7 +400,7 @@ void Constructs::singleChar(int c, const Token& prev) {
             // An old-style definition: the declarations of its parameters
             // ended with semicolons and were recorded on their own; the body
             // reunites them with the header's record.
-            putText("!!");
+            atP->putText("!!");
             current = oldStyle - 1;
             records.resize(static_cast<size_t>(oldStyle));
             records[static_cast<size_t>(current)].lineno[1] = -1;
@@ -455,7 +455,7 @@ void Constructs::singleChar(int c, const Token& prev) {
     default:
         break;
     }
-    put(c);
+    atP->put(c);
 }
 
 // What one scan knows: the lexer's state, and the constructs of each wanted
@@ -496,15 +496,6 @@ struct Scanner {
     bool everyStep = false;
 
     explicit Scanner(const char* dirP) : cwdP(dirP) {}
-
-    void put(int c) {
-        if (at.debugP != nullptr)
-            putc(c, at.debugP);
-    }
-    void putText(const char* textP) {
-        if (at.debugP != nullptr)
-            fputs(textP, at.debugP);
-    }
 
     // Gives one step to the constructs it can change: those of the file the
     // text is in, and those of other files while they have something open.
@@ -552,7 +543,7 @@ struct Scanner {
                 word[wordLth] = static_cast<char>(c);
             ++wordLth; // kWordSize + 1: too long for a keyword
         }
-        put(c);
+        at.put(c);
     }
     // Whether c, unescaped on a line of code, changes nothing but the
     // column: it goes on with a word or a plain literal, or is a blank
@@ -577,7 +568,7 @@ struct Scanner {
         default:
             return false;
         }
-        put(c);
+        at.put(c);
         return true;
     }
 
@@ -638,7 +629,7 @@ void Scanner::markerEnds() {
         if (at.debugP != nullptr)
             fprintf(at.debugP, "\n%04d ", val);
     } else {
-        putText("\n     ");
+        at.putText("\n     ");
     }
     here = found;
     state = 0;
@@ -716,7 +707,7 @@ void Scanner::markerLine(int c, int escaped) {
             state = 6;
         break;
     }
-    put(c);
+    at.put(c);
 }
 
 // A character inside a literal. Only raw strings span lines; a line feed
@@ -769,7 +760,7 @@ void Scanner::literal(int c, int escaped) {
             rawMatch = c == ')' ? 0 : -1;
         break;
     }
-    put(c);
+    at.put(c);
     if (lex == Lex_between) {
         Token t;
         t.kind = Token_literal;
@@ -822,7 +813,7 @@ void Scanner::code(int c, int escaped) {
             }
             return;
         }
-        put(c);
+        at.put(c);
         return;
     case Lex_word:
         if (isWordChar(c) && !escaped)
@@ -839,7 +830,7 @@ void Scanner::code(int c, int escaped) {
             if (raw || prefix) {
                 lex = raw ? Lex_delimiter : c == '"' ? Lex_string : Lex_char;
                 delimiterLth = 0;
-                put(c);
+                at.put(c);
                 return;
             }
         }
@@ -850,7 +841,7 @@ void Scanner::code(int c, int escaped) {
         if (!escaped && (isWordChar(c) || c == '.' || c == '\'' ||
                          ((c == '+' || c == '-') && strchr("eEpP", numberLast) != nullptr))) {
             numberLast = c;
-            put(c);
+            at.put(c);
             return;
         }
         lex = Lex_between;
@@ -863,7 +854,7 @@ void Scanner::code(int c, int escaped) {
     case Lex_punct:
         if (!escaped && pendingLth < 3 && extendsPunct(pending, pendingLth, c)) {
             pending[pendingLth++] = static_cast<char>(c);
-            put(c);
+            at.put(c);
             return;
         }
         endPending();
@@ -879,7 +870,7 @@ void Scanner::code(int c, int escaped) {
     case ' ':
     case '\f':
     case '\v':
-        put(c);
+        at.put(c);
         return;
     case '\n':
         newLine();
@@ -892,19 +883,19 @@ void Scanner::code(int c, int escaped) {
     if (c == '"' || c == '\'') {
         if (!escaped) {
             lex = c == '"' ? Lex_string : Lex_char;
-            put(c);
+            at.put(c);
             return;
         }
     } else if (isDigit(c)) {
         lex = Lex_number;
         numberLast = c;
-        put(c);
+        at.put(c);
         return;
     } else if (isWordChar(c)) {
         lex = Lex_word;
         word[0] = static_cast<char>(c);
         wordLth = 1;
-        put(c);
+        at.put(c);
         return;
     }
     switch (c) {
@@ -923,7 +914,7 @@ void Scanner::code(int c, int escaped) {
         lex = Lex_punct;
         pending[0] = static_cast<char>(c);
         pendingLth = 1;
-        put(c);
+        at.put(c);
         return;
     }
 }
@@ -950,7 +941,7 @@ void run(Scanner& s, int fd) {
             // neither opens nor ends a literal. Both bytes are columns of the
             // line, as they are in the source, so that a closing brace after
             // an escape on its line is still found at its own column.
-            s.put(c);
+            s.at.put(c);
             c = getc_unlocked(inP);
             if (c == EOF)
                 break;
